@@ -1,0 +1,26 @@
+# One interface target carries the language level, warnings and sanitizers; every target links it.
+add_library(vistrel_options INTERFACE)
+target_compile_features(vistrel_options INTERFACE cxx_std_20)
+target_compile_options(vistrel_options INTERFACE -Wall -Wextra -Wno-missing-field-initializers)
+target_include_directories(vistrel_options INTERFACE ${PROJECT_SOURCE_DIR})
+
+if(VISTREL_SANITIZE)
+  set(_vistrel_sanitize_flags -fsanitize=${VISTREL_SANITIZE} -fno-omit-frame-pointer)
+  if(VISTREL_SANITIZE MATCHES "undefined")
+    list(APPEND _vistrel_sanitize_flags -fno-sanitize-recover=undefined)
+  endif()
+  target_compile_options(vistrel_options INTERFACE ${_vistrel_sanitize_flags})
+  target_link_options(vistrel_options INTERFACE ${_vistrel_sanitize_flags})
+endif()
+
+# Collects a folder's test files: every <Name>Tests.cpp becomes its own GoogleTest executable.
+function(vistrel_add_gtests folder)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB _test_sources CONFIGURE_DEPENDS ${folder}/*Tests.cpp)
+  foreach(source IN LISTS _test_sources)
+    get_filename_component(name ${source} NAME_WE)
+    add_executable(${name} ${source})
+    target_link_libraries(${name} PRIVATE vistrel_options ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  endforeach()
+endfunction()
