@@ -1,0 +1,50 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace vistrel {
+
+// The 32-byte master key. The only key material that is ever stored; its bytes are wiped
+// when the value goes away.
+class MasterKey {
+ public:
+  static constexpr std::size_t size = 32;
+  using Storage = std::array<std::uint8_t, size>;
+
+  explicit MasterKey(const Storage& bytes) : bytes_(bytes) {}
+  MasterKey(const MasterKey&) = default;
+  MasterKey& operator=(const MasterKey&) = default;
+  ~MasterKey();
+
+  const Storage& bytes() const { return bytes_; }
+  friend bool operator==(const MasterKey&, const MasterKey&) = default;
+
+ private:
+  Storage bytes_;
+};
+
+// Keeps the master key. Implementations must be safe to call from any thread.
+// Failures are raised as VistrelCryptoError::keychain with a signed status.
+class KeyStore {
+ public:
+  virtual ~KeyStore() = default;
+
+  // The stored key, or none when the store holds no key.
+  virtual std::optional<MasterKey> load() = 0;
+  // Stores the key, replacing any key already stored.
+  virtual void save(const MasterKey& key) = 0;
+  // Removes the stored key; removing a missing key is no error.
+  virtual void remove() = 0;
+  // Where the key lives, for the Storage screen ("Secret Service", "key file ...").
+  virtual std::string description() const = 0;
+};
+
+// Loads the stored key; when there is none and creation is allowed, makes a new random key,
+// saves it and returns it. Failures of load and save are passed on.
+std::optional<MasterKey> loadOrCreate(KeyStore& store, bool mayCreate);
+
+}  // namespace vistrel
