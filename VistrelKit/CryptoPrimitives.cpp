@@ -91,38 +91,44 @@ std::array<std::uint8_t, 32> hmacSha256(ByteView key, ByteView data) {
   return out;
 }
 
-std::optional<Bytes> aesGcmEncrypt(ByteView key, ByteView nonce, ByteView plaintext,
-                                   ByteView associatedData) {
-  if (key.size() != 32 || nonce.size() != gcmNonceSize || !gcmAlgorithm()) {
-    return std::nullopt;
+bool aesGcmEncrypt(ByteView key, ByteView nonce, ByteView plaintext, ByteView associatedData,
+                   std::span<std::uint8_t> out) {
+  if (key.size() != 32 || nonce.size() != gcmNonceSize ||
+      out.size() != plaintext.size() + gcmTagSize || !gcmAlgorithm()) {
+    return false;
   }
   const CipherCtxPtr context(EVP_CIPHER_CTX_new());
   if (!context ||
       EVP_EncryptInit_ex2(context.get(), gcmAlgorithm(), key.data(), nonce.data(), nullptr) != 1) {
-    return std::nullopt;
+    return false;
   }
   int written = 0;
   if (!associatedData.empty() &&
       EVP_EncryptUpdate(context.get(), nullptr, &written, associatedData.data(),
                         length(associatedData)) != 1) {
-    return std::nullopt;
+    return false;
   }
-  Bytes out(plaintext.size() + gcmTagSize);
   int total = 0;
   if (!plaintext.empty()) {
     if (EVP_EncryptUpdate(context.get(), out.data(), &written, plaintext.data(),
                           length(plaintext)) != 1) {
-      return std::nullopt;
+      return false;
     }
     total = written;
   }
   if (EVP_EncryptFinal_ex(context.get(), out.data() + total, &written) != 1) {
-    return std::nullopt;
+    return false;
   }
   total += written;
-  if (static_cast<std::size_t>(total) != plaintext.size() ||
-      EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, gcmTagSize, out.data() + total) !=
-          1) {
+  return static_cast<std::size_t>(total) == plaintext.size() &&
+         EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, gcmTagSize, out.data() + total) ==
+             1;
+}
+
+std::optional<Bytes> aesGcmEncrypt(ByteView key, ByteView nonce, ByteView plaintext,
+                                   ByteView associatedData) {
+  Bytes out(plaintext.size() + gcmTagSize);
+  if (!aesGcmEncrypt(key, nonce, plaintext, associatedData, out)) {
     return std::nullopt;
   }
   return out;

@@ -29,8 +29,13 @@ void hkdfSha256(ByteView inputKey, ByteView salt, ByteView info, std::span<std::
 // HMAC-SHA256 (RFC 2104).
 std::array<std::uint8_t, 32> hmacSha256(ByteView key, ByteView data);
 
-// AES-256-GCM with a 96-bit nonce and a 128-bit tag. Returns the ciphertext followed by the
-// tag, or nothing if the cipher fails.
+// AES-256-GCM with a 96-bit nonce and a 128-bit tag. Writes the ciphertext followed by the tag
+// into `out`, which must be exactly 16 bytes longer than the plaintext; false if the cipher
+// fails.
+bool aesGcmEncrypt(ByteView key, ByteView nonce, ByteView plaintext, ByteView associatedData,
+                   std::span<std::uint8_t> out);
+
+// The same, returning the ciphertext followed by the tag, or nothing if the cipher fails.
 std::optional<Bytes> aesGcmEncrypt(ByteView key, ByteView nonce, ByteView plaintext,
                                    ByteView associatedData);
 

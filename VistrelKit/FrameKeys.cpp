@@ -2,7 +2,7 @@
 
 #include <openssl/crypto.h>
 
-#include <algorithm>
+#include <span>
 
 #include "VistrelKit/Base64.h"
 #include "VistrelKit/CryptoPrimitives.h"
@@ -47,15 +47,14 @@ FrameKeys FrameKeys::derive(MasterKey masterKey) {
 }
 
 Bytes FrameKeys::seal(const Bytes& plaintext, std::string_view context) const {
-  std::array<std::uint8_t, sealedNonceSize> nonce{};
+  Bytes blob(sealedOverhead + plaintext.size());
+  const std::span<std::uint8_t> whole(blob);
+  const auto nonce = whole.first(sealedNonceSize);
   crypto::randomBytes(nonce);
-  const auto sealed = crypto::aesGcmEncrypt(sealKey.bytes(), nonce, plaintext, viewOf(context));
-  if (!sealed) {
+  if (!crypto::aesGcmEncrypt(sealKey.bytes(), nonce, plaintext, viewOf(context),
+                             whole.subspan(sealedNonceSize))) {
     throw VistrelCryptoError::damaged();
   }
-  Bytes blob(sealedNonceSize + sealed->size());
-  std::copy(nonce.begin(), nonce.end(), blob.begin());
-  std::copy(sealed->begin(), sealed->end(), blob.begin() + sealedNonceSize);
   return blob;
 }
 
@@ -71,7 +70,7 @@ Bytes FrameKeys::unseal(const Bytes& blob, std::string_view context) const {
   if (!opened) {
     throw VistrelCryptoError::damaged();
   }
-  return *opened;
+  return std::move(*opened);
 }
 
 std::string FrameKeys::token(std::string_view term) const {
