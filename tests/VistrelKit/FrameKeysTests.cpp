@@ -92,6 +92,8 @@ const GcmVector gcmVectors[] = {
      "76fc6ece0f4e1768cddf8853bb2d551b"},
 };
 
+void PrintTo(const GcmVector& vector, std::ostream* out) { *out << vector.name; }
+
 class GcmKnownAnswerTest : public ::testing::TestWithParam<GcmVector> {};
 
 TEST_P(GcmKnownAnswerTest, EncryptsAndDecrypts) {

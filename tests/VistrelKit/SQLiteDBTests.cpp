@@ -87,6 +87,8 @@ struct RoundTrip {
   std::int64_t length;
 };
 
+void PrintTo(const RoundTrip& roundTrip, std::ostream* out) { *out << roundTrip.name; }
+
 class SQLValueRoundTripTest : public SQLiteDBTest,
                               public ::testing::WithParamInterface<RoundTrip> {};
 
