@@ -63,10 +63,9 @@ Bytes FrameKeys::unseal(const Bytes& blob, std::string_view context) const {
     throw VistrelCryptoError::damaged();
   }
   const crypto::ByteView whole(blob);
-  const auto opened =
-      crypto::aesGcmDecrypt(sealKey.bytes(), whole.first(sealedNonceSize),
-                            whole.subspan(sealedNonceSize, blob.size() - sealedOverhead),
-                            whole.last(sealedTagSize), viewOf(context));
+  auto opened = crypto::aesGcmDecrypt(sealKey.bytes(), whole.first(sealedNonceSize),
+                                      whole.subspan(sealedNonceSize, blob.size() - sealedOverhead),
+                                      whole.last(sealedTagSize), viewOf(context));
   if (!opened) {
     throw VistrelCryptoError::damaged();
   }
