@@ -11,13 +11,13 @@ namespace {
 
 // The words of a piece of the search text, without those of a single character.
 std::vector<std::string> searchWords(std::string_view piece) {
-  const TextFolding::FoldedWords folded = TextFolding::foldWords(piece);
   std::vector<std::string> words;
-  for (std::size_t i = 0; i < folded.words.size(); ++i) {
-    if (folded.words[i].characters >= 2) {
-      words.emplace_back(folded.word(i));
+  TextFolding::forEachWord(piece, [&words](const TextFolding::WordView& word) {
+    if (word.characters >= 2) {
+      words.emplace_back(word.text);
     }
-  }
+    return true;
+  });
   return words;
 }
 
@@ -30,32 +30,39 @@ void appendUnique(std::vector<std::string>& list, std::unordered_set<std::string
   }
 }
 
-bool beginsSomeWord(const TextFolding::FoldedWords& text, std::string_view word) {
-  for (std::size_t i = 0; i < text.words.size(); ++i) {
-    if (text.wordStartsWith(i, word)) {
-      return true;
-    }
+// Whether every word begins some word of the text; reads the text only as far as needed.
+bool allWordsBegin(std::string_view text, const std::vector<std::string>& words) {
+  std::vector<bool> found(words.size(), false);
+  std::size_t missing = words.size();
+  if (missing == 0) {
+    return true;
   }
-  return false;
+  TextFolding::forEachWord(text, [&](const TextFolding::WordView& word) {
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      if (!found[i] && word.startsWith(words[i])) {
+        found[i] = true;
+        --missing;
+      }
+    }
+    return missing > 0;
+  });
+  return missing == 0;
 }
 
 bool phraseStartsAt(const TextFolding::FoldedWords& text, std::size_t start,
                     const std::vector<std::string>& phrase) {
   const std::size_t last = phrase.size() - 1;
   for (std::size_t j = 0; j < last; ++j) {
-    if (text.word(start + j) != phrase[j]) {
+    if (text.word(start + j).text != phrase[j]) {
       return false;
     }
   }
-  return text.wordStartsWith(start + last, phrase[last]);
+  return text.word(start + last).startsWith(phrase[last]);
 }
 
 bool containsPhrase(const TextFolding::FoldedWords& text, const std::vector<std::string>& phrase) {
   if (phrase.empty()) {
     return true;
-  }
-  if (phrase.size() > text.words.size()) {
-    return false;
   }
   for (std::size_t start = 0; start + phrase.size() <= text.words.size(); ++start) {
     if (phraseStartsAt(text, start, phrase)) {
@@ -115,13 +122,13 @@ std::string SearchQuery::matchExpression(const TokenFunction& token) const {
 
 bool SearchQuery::matches(std::string_view text, const std::vector<std::string>& words,
                           const std::vector<std::vector<std::string>>& phrases) {
-  const TextFolding::FoldedWords folded = TextFolding::foldWords(text);
-  const bool allWordsBegin = std::all_of(words.begin(), words.end(), [&](const std::string& word) {
-    return beginsSomeWord(folded, word);
-  });
-  if (!allWordsBegin) {
+  if (!allWordsBegin(text, words)) {
     return false;
   }
+  if (phrases.empty()) {
+    return true;
+  }
+  const TextFolding::FoldedWords folded = TextFolding::foldWords(text);
   return std::all_of(phrases.begin(), phrases.end(), [&](const std::vector<std::string>& phrase) {
     return containsPhrase(folded, phrase);
   });

@@ -115,56 +115,91 @@ bool isCrLf(std::string_view text, std::size_t at) {
   return text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n';
 }
 
-// Where a stretch that needs ICU, starting at `start`, may end: the first cut (see the comment on
-// the folding) that is followed by enough ASCII to be worth the shortcut, or the end of the text.
-std::size_t slowStretchEnd(std::string_view text, std::size_t start) {
-  constexpr std::size_t worthwhileAscii = 8;
-  for (std::size_t j = start + 1; j < text.size(); ++j) {
-    const char previous = text[j - 1];
-    if (!isAscii(previous) || isCrLf(text, j - 1)) {
-      continue;
-    }
-    if (isAsciiControl(previous)) {
-      return j;
-    }
-    if (!isAscii(text[j])) {
-      continue;
-    }
-    std::size_t k = j;
-    while (k < text.size() && k < j + worthwhileAscii && isAscii(text[k])) {
-      ++k;
-    }
-    if (k == text.size() || k == j + worthwhileAscii) {
-      return j;
-    }
+// Whether the text may be cut just before `at` (see the comment on the folding).
+bool isCut(std::string_view text, std::size_t at) {
+  const char previous = text[at - 1];
+  if (!isAscii(previous) || isCrLf(text, at - 1)) {
+    return false;
   }
-  return text.size();
+  return isAsciiControl(previous) || isAscii(text[at]);
 }
 
-// Walks a text as ASCII characters (one byte, or CR LF) that take the shortcut and stretches
-// that need ICU. Both callbacks see disjoint, consecutive pieces cut at character boundaries.
-template <typename OnAscii, typename OnStretch>
-void forEachPiece(std::string_view text, OnAscii&& onAscii, OnStretch&& onStretch) {
+// Walks a text as runs of ASCII that take the shortcut and stretches that need ICU, cut where
+// the result cannot differ from folding the whole text. A stretch is kept as short as the cuts
+// allow, because short stretches (" — ", "d’s") repeat and their results are remembered.
+template <typename OnAsciiRun, typename OnStretch, typename Stopped = bool (*)()>
+void forEachPiece(
+    std::string_view text, OnAsciiRun&& onAsciiRun, OnStretch&& onStretch,
+    Stopped&& stopped = [] { return false; }) {
   std::size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (isAscii(c)) {
-      if (isCrLf(text, i)) {
-        onAscii(text.substr(i, 2));
-        i += 2;
-        continue;
+  while (i < text.size() && !stopped()) {
+    if (isAscii(text[i])) {
+      std::size_t end = i;
+      while (end < text.size() && isAscii(text[end])) {
+        ++end;
       }
-      if (i + 1 == text.size() || isAscii(text[i + 1]) || isAsciiControl(c)) {
-        onAscii(text.substr(i, 1));
-        ++i;
+      // The last ASCII character before other text may join it (e + combining accent).
+      if (end < text.size() && !isAsciiControl(text[end - 1])) {
+        --end;
+      }
+      if (end > i) {
+        onAsciiRun(text.substr(i, end - i));
+        i = end;
         continue;
       }
     }
-    const std::size_t end = slowStretchEnd(text, i);
+    std::size_t end = i + 1;
+    while (end < text.size() && !isCut(text, end)) {
+      ++end;
+    }
     onStretch(text.substr(i, end - i));
     i = end;
   }
 }
+
+// Calls onCharacter(begin, end) for every character of an ASCII run: one byte each, CR LF as one.
+template <typename OnCharacter>
+void forEachAsciiCharacter(std::string_view run, OnCharacter&& onCharacter) {
+  for (std::size_t i = 0; i < run.size();) {
+    const std::size_t length = isCrLf(run, i) ? 2 : 1;
+    onCharacter(i, i + length);
+    i += length;
+  }
+}
+
+struct StringHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+
+// Remembers, per thread, what ICU made of short stretches: on a screen the same few separators,
+// accented words and characters come back again and again. Bounded by clearing when full.
+template <typename Value>
+class StretchCache {
+ public:
+  template <typename Compute>
+  const Value& get(std::string_view stretch, Compute&& compute) {
+    constexpr std::size_t longestRemembered = 64;
+    constexpr std::size_t capacity = 4096;
+    if (stretch.size() > longestRemembered) {
+      uncached_ = compute(stretch);
+      return uncached_;
+    }
+    if (const auto found = entries_.find(stretch); found != entries_.end()) {
+      return found->second;
+    }
+    if (entries_.size() >= capacity) {
+      entries_.clear();
+    }
+    return entries_.emplace(std::string(stretch), compute(stretch)).first->second;
+  }
+
+ private:
+  std::unordered_map<std::string, Value, StringHash, std::equal_to<>> entries_;
+  Value uncached_;
+};
 
 icu::UnicodeString toUnicode(std::string_view text) {
   return icu::UnicodeString::fromUTF8(icu::StringPiece(
@@ -216,27 +251,8 @@ icu::UnicodeString foldUnicode(const icu::UnicodeString& text) {
   return composed;
 }
 
-// Characters of a stretch repeat a lot (a screen of Japanese uses a few hundred), so their
-// foldings are remembered per thread; the memory is bounded by clearing when full.
-struct StringHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view text) const {
-    return std::hash<std::string_view>{}(text);
-  }
-};
-
-const std::string& foldCharacterCached(std::string_view character) {
-  constexpr std::size_t capacity = 8192;
-  thread_local std::unordered_map<std::string, std::string, StringHash, std::equal_to<>> cache;
-  if (const auto found = cache.find(character); found != cache.end()) {
-    return found->second;
-  }
-  if (cache.size() >= capacity) {
-    cache.clear();
-  }
-  std::string folded;
-  foldUnicode(toUnicode(character)).toUTF8String(folded);
-  return cache.emplace(std::string(character), std::move(folded)).first->second;
+icu::UnicodeString foldUTF8(std::string_view text) {
+  return foldUnicode(toUnicode(text));
 }
 
 bool isWordCharacterUTF8(std::string_view character) {
@@ -263,124 +279,222 @@ void forEachCharacterUTF8(std::string_view stretch, OnCharacter&& onCharacter) {
   }
 }
 
-class WordsBuilder {
+// The characters of a piece of text, each with its end offset and whether it is a word character.
+struct CharacterList {
+  std::string text;
+  std::vector<std::uint32_t> ends;
+  std::vector<bool> isWord;
+};
+
+// A stretch folded, then cut into the characters of the folded text.
+CharacterList foldedCharactersOf(std::string_view stretch) {
+  const icu::UnicodeString folded = foldUTF8(stretch);
+  icu::BreakIterator& iterator = characterIterator();
+  iterator.setText(folded);
+  CharacterList result;
+  int32_t begin = iterator.first();
+  for (int32_t end = iterator.next(); end != icu::BreakIterator::DONE;
+       begin = end, end = iterator.next()) {
+    folded.tempSubStringBetween(begin, end).toUTF8String(result.text);
+    result.ends.push_back(static_cast<std::uint32_t>(result.text.size()));
+    result.isWord.push_back(isWordScalar(folded.char32At(begin)));
+  }
+  return result;
+}
+
+// The characters of an unfolded stretch, each with its own folding.
+struct OriginalCharacters {
+  std::vector<std::uint32_t> originalEnds;
+  CharacterList folded;
+};
+
+std::string foldedString(std::string_view text) {
+  std::string folded;
+  foldUTF8(text).toUTF8String(folded);
+  return folded;
+}
+
+OriginalCharacters originalCharactersOf(std::string_view stretch) {
+  thread_local StretchCache<std::string> characterCache;
+  OriginalCharacters result;
+  forEachCharacterUTF8(stretch, [&](std::size_t begin, std::size_t end) {
+    const std::string_view character = stretch.substr(begin, end - begin);
+    result.originalEnds.push_back(static_cast<std::uint32_t>(end));
+    result.folded.text += characterCache.get(character, foldedString);
+    result.folded.ends.push_back(static_cast<std::uint32_t>(result.folded.text.size()));
+    result.folded.isWord.push_back(isWordCharacterUTF8(character));
+  });
+  return result;
+}
+
+StretchCache<OriginalCharacters>& originalCharactersCache() {
+  thread_local StretchCache<OriginalCharacters> cache;
+  return cache;
+}
+
+// Collects the characters of the current word and hands each finished word to the callback.
+// A word whose characters are all single bytes (almost every word on most screens) records no
+// character ends: character k of it ends at byte k.
+class WordScanner {
  public:
-  explicit WordsBuilder(std::size_t expectedBytes) {
-    result_.text.reserve(expectedBytes);
-    result_.characterEnds.reserve(expectedBytes);
+  explicit WordScanner(const std::function<bool(const WordView&)>& onWord) : onWord_(onWord) {}
+
+  // ASCII word characters, lowercased on the way in.
+  void asciiWordCharacters(std::string_view ascii) {
+    for (const char c : ascii) {
+      word_.push_back(asciiLower(c));
+      if (!simple_) {
+        ends_.push_back(static_cast<std::uint32_t>(word_.size()));
+      }
+    }
+    characters_ += ascii.size();
   }
 
   void wordCharacter(std::string_view folded) {
-    if (!inWord_) {
-      current_ = {static_cast<std::uint32_t>(result_.text.size()), 0,
-                  static_cast<std::uint32_t>(result_.characterEnds.size()), 0};
-      inWord_ = true;
+    if (simple_ && folded.size() != 1) {
+      for (std::uint32_t k = 1; k <= characters_; ++k) {
+        ends_.push_back(k);
+      }
+      simple_ = false;
     }
-    result_.text.append(folded);
-    result_.characterEnds.push_back(static_cast<std::uint32_t>(result_.text.size()));
-    ++current_.characters;
+    word_.append(folded);
+    if (!simple_) {
+      ends_.push_back(static_cast<std::uint32_t>(word_.size()));
+    }
+    ++characters_;
   }
 
   void separator() {
-    if (inWord_) {
-      current_.end = static_cast<std::uint32_t>(result_.text.size());
-      result_.words.push_back(current_);
-      inWord_ = false;
+    if (characters_ == 0 || stopped_) {
+      return;
     }
+    stopped_ = !onWord_(WordView{word_, simple_ ? nullptr : ends_.data(), characters_});
+    word_.clear();
+    ends_.clear();
+    characters_ = 0;
+    simple_ = true;
   }
 
-  FoldedWords finish() {
-    separator();
-    return std::move(result_);
-  }
+  bool stopped() const { return stopped_; }
 
  private:
-  FoldedWords result_;
-  FoldedWords::Word current_;
-  bool inWord_ = false;
+  const std::function<bool(const WordView&)>& onWord_;
+  std::string word_;
+  std::vector<std::uint32_t> ends_;
+  std::size_t characters_ = 0;
+  bool simple_ = true;
+  bool stopped_ = false;
 };
 
 }  // namespace
 
-std::string_view FoldedWords::wordPrefix(std::size_t index, std::size_t count) const {
-  const Word& w = words[index];
-  if (count >= w.characters) {
-    return word(index);
+std::string_view WordView::prefix(std::size_t count) const {
+  if (count >= characters) {
+    return text;
   }
   if (count == 0) {
     return {};
   }
-  const std::uint32_t end = characterEnds[w.firstEnd + count - 1];
-  return std::string_view(text).substr(w.begin, end - w.begin);
+  return text.substr(0, characterEnds ? characterEnds[count - 1] : count);
 }
 
-bool FoldedWords::wordStartsWith(std::size_t index, std::string_view prefix) const {
-  const std::string_view w = word(index);
-  if (!w.starts_with(prefix)) {
+bool WordView::startsWith(std::string_view prefix) const {
+  if (!text.starts_with(prefix)) {
     return false;
   }
-  if (prefix.empty() || prefix.size() == w.size()) {
+  if (!characterEnds || prefix.empty() || prefix.size() == text.size()) {
     return true;
   }
-  const auto first = characterEnds.begin() + words[index].firstEnd;
-  const auto last = first + words[index].characters;
-  return std::binary_search(first, last,
-                            static_cast<std::uint32_t>(words[index].begin + prefix.size()));
+  return std::binary_search(characterEnds, characterEnds + characters,
+                            static_cast<std::uint32_t>(prefix.size()));
+}
+
+WordView FoldedWords::word(std::size_t index) const {
+  const Word& w = words[index];
+  const bool simple = w.characters == w.end - w.begin;
+  return WordView{std::string_view(text).substr(w.begin, w.end - w.begin),
+                  simple ? nullptr : characterEnds.data() + w.firstEnd, w.characters};
 }
 
 std::string fold(std::string_view text) {
+  thread_local StretchCache<std::string> cache;
   std::string result;
   result.reserve(text.size());
   forEachPiece(
       text,
-      [&](std::string_view ascii) {
-        for (const char c : ascii) {
+      [&](std::string_view run) {
+        for (const char c : run) {
           result.push_back(asciiLower(c));
         }
       },
-      [&](std::string_view stretch) { foldUnicode(toUnicode(stretch)).toUTF8String(result); });
+      [&](std::string_view stretch) { result += cache.get(stretch, foldedString); });
   return result;
 }
 
 std::string foldWithoutShortcut(std::string_view text) {
   std::string result;
-  foldUnicode(toUnicode(text)).toUTF8String(result);
+  foldUTF8(text).toUTF8String(result);
   return result;
 }
 
-FoldedWords foldWords(std::string_view text) {
-  WordsBuilder builder(text.size());
-  std::string character;
+void forEachWord(std::string_view text, const std::function<bool(const WordView&)>& onWord) {
+  thread_local StretchCache<CharacterList> cache;
+  WordScanner scanner(onWord);
   forEachPiece(
       text,
-      [&](std::string_view ascii) {
-        if (ascii.size() == 1 && isAsciiWordCharacter(ascii[0])) {
-          const char lower = asciiLower(ascii[0]);
-          builder.wordCharacter(std::string_view(&lower, 1));
-        } else {
-          builder.separator();
+      [&](std::string_view run) {
+        for (std::size_t i = 0; i < run.size() && !scanner.stopped();) {
+          if (!isAsciiWordCharacter(run[i])) {
+            scanner.separator();
+            ++i;
+            continue;
+          }
+          std::size_t end = i + 1;
+          while (end < run.size() && isAsciiWordCharacter(run[end])) {
+            ++end;
+          }
+          scanner.asciiWordCharacters(run.substr(i, end - i));
+          i = end;
         }
       },
       [&](std::string_view stretch) {
-        const icu::UnicodeString folded = foldUnicode(toUnicode(stretch));
-        icu::BreakIterator& iterator = characterIterator();
-        iterator.setText(folded);
-        int32_t begin = iterator.first();
-        for (int32_t end = iterator.next(); end != icu::BreakIterator::DONE;
-             begin = end, end = iterator.next()) {
-          if (!isWordScalar(folded.char32At(begin))) {
-            builder.separator();
-            continue;
+        const CharacterList& characters = cache.get(stretch, foldedCharactersOf);
+        std::uint32_t begin = 0;
+        for (std::size_t k = 0; k < characters.ends.size(); ++k) {
+          const std::uint32_t end = characters.ends[k];
+          if (characters.isWord[k]) {
+            scanner.wordCharacter(std::string_view(characters.text).substr(begin, end - begin));
+          } else {
+            scanner.separator();
           }
-          character.clear();
-          folded.tempSubStringBetween(begin, end).toUTF8String(character);
-          builder.wordCharacter(character);
+          begin = end;
         }
-      });
-  return builder.finish();
+      },
+      [&] { return scanner.stopped(); });
+  scanner.separator();
+}
+
+FoldedWords foldWords(std::string_view text) {
+  FoldedWords result;
+  result.text.reserve(text.size());
+  forEachWord(text, [&result](const WordView& word) {
+    FoldedWords::Word kept{static_cast<std::uint32_t>(result.text.size()), 0,
+                           static_cast<std::uint32_t>(result.characterEnds.size()),
+                           static_cast<std::uint32_t>(word.characters)};
+    result.text.append(word.text);
+    kept.end = static_cast<std::uint32_t>(result.text.size());
+    if (word.characterEnds) {
+      result.characterEnds.insert(result.characterEnds.end(), word.characterEnds,
+                                  word.characterEnds + word.characters);
+    }
+    result.words.push_back(kept);
+    return true;
+  });
+  return result;
 }
 
 FoldedCharacters foldCharacters(std::string_view text) {
+  StretchCache<OriginalCharacters>& cache = originalCharactersCache();
   FoldedCharacters result;
   result.folded.reserve(text.size());
   result.foldedStart.reserve(text.size() + 1);
@@ -392,36 +506,43 @@ FoldedCharacters foldCharacters(std::string_view text) {
   };
   forEachPiece(
       text,
-      [&](std::string_view ascii) {
-        const char lower = asciiLower(ascii[0]);
-        add(ascii.size() == 1 ? std::string_view(&lower, 1) : ascii,
-            isAsciiWordCharacter(ascii[0]));
+      [&](std::string_view run) {
+        forEachAsciiCharacter(run, [&](std::size_t begin, std::size_t end) {
+          const char lower = asciiLower(run[begin]);
+          add(end - begin == 1 ? std::string_view(&lower, 1) : run.substr(begin, end - begin),
+              isAsciiWordCharacter(run[begin]));
+        });
       },
       [&](std::string_view stretch) {
-        forEachCharacterUTF8(stretch, [&](std::size_t begin, std::size_t end) {
-          const std::string_view character = stretch.substr(begin, end - begin);
-          add(foldCharacterCached(character), isWordCharacterUTF8(character));
-        });
+        const CharacterList& characters = cache.get(stretch, originalCharactersOf).folded;
+        std::uint32_t begin = 0;
+        for (std::size_t k = 0; k < characters.ends.size(); ++k) {
+          const std::uint32_t end = characters.ends[k];
+          add(std::string_view(characters.text).substr(begin, end - begin), characters.isWord[k]);
+          begin = end;
+        }
       });
   result.foldedStart.push_back(static_cast<std::uint32_t>(result.folded.size()));
   return result;
 }
 
 std::vector<std::size_t> characterBoundaries(std::string_view text) {
+  StretchCache<OriginalCharacters>& cache = originalCharactersCache();
   std::vector<std::size_t> boundaries;
   boundaries.reserve(text.size() + 1);
   boundaries.push_back(0);
   std::size_t offset = 0;
   forEachPiece(
       text,
-      [&](std::string_view ascii) {
-        offset += ascii.size();
-        boundaries.push_back(offset);
+      [&](std::string_view run) {
+        forEachAsciiCharacter(
+            run, [&](std::size_t, std::size_t end) { boundaries.push_back(offset + end); });
+        offset += run.size();
       },
       [&](std::string_view stretch) {
-        const std::size_t base = offset;
-        forEachCharacterUTF8(
-            stretch, [&](std::size_t, std::size_t end) { boundaries.push_back(base + end); });
+        for (const std::uint32_t end : cache.get(stretch, originalCharactersOf).originalEnds) {
+          boundaries.push_back(offset + end);
+        }
         offset += stretch.size();
       });
   return boundaries;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -21,31 +22,37 @@ class UnicodeDataError : public std::runtime_error {
   UnicodeDataError() : std::runtime_error("The Unicode data of this system could not be loaded.") {}
 };
 
-// The folded form of a text with its words located. Words are maximal runs of word characters
-// of the folded text; character boundaries are those of the folded text.
+// One word of a folded text, as handed to a word callback: valid only during the call.
+struct WordView {
+  std::string_view text;                         // the folded word
+  const std::uint32_t* characterEnds = nullptr;  // byte end of each character; null when every
+                                                 // character is a single byte
+  std::size_t characters = 0;
+
+  // The first `count` characters (all of the word when shorter).
+  std::string_view prefix(std::size_t count) const;
+
+  // Whether `prefix` (folded) is a character-wise prefix: a byte prefix that ends on a character
+  // boundary, so "क" is not a prefix of the one-character word "कि".
+  bool startsWith(std::string_view prefix) const;
+};
+
+// The words of a folded text, kept: for callers that need them more than once or in sequence.
 struct FoldedWords {
   struct Word {
     std::uint32_t begin = 0;       // byte offset into `text`
     std::uint32_t end = 0;         // byte offset into `text`, exclusive
-    std::uint32_t firstEnd = 0;    // index into `characterEnds` of the word's first character
+    std::uint32_t firstEnd = 0;    // index into `characterEnds` of its first character's end
     std::uint32_t characters = 0;  // number of characters in the word
   };
 
-  std::string text;                          // the words' folded characters, back to back
-  std::vector<std::uint32_t> characterEnds;  // byte end in `text` of every word character
+  std::string text;  // the words' folded characters, back to back
+  // Byte end, relative to the word, of every character of the words with a character of several
+  // bytes; a word of single-byte characters only (characters == end - begin) records none.
+  std::vector<std::uint32_t> characterEnds;
   std::vector<Word> words;
 
-  std::string_view word(std::size_t index) const {
-    const Word& w = words[index];
-    return std::string_view(text).substr(w.begin, w.end - w.begin);
-  }
-
-  // The first `count` characters of a word (all of it when shorter).
-  std::string_view wordPrefix(std::size_t index, std::size_t count) const;
-
-  // Whether `prefix` (folded) is a character-wise prefix of a word: a byte prefix that ends on a
-  // character boundary of the word, so "क" is not a prefix of the one-character word "कि".
-  bool wordStartsWith(std::size_t index, std::string_view prefix) const;
+  WordView word(std::size_t index) const;
 };
 
 // The characters of an unfolded text, each with its folded form, for case-, diacritic- and
@@ -64,6 +71,10 @@ std::string fold(std::string_view text);
 // The same folding without the shortcut for ASCII stretches: slow, kept as the reference the
 // shortcut is checked against.
 std::string foldWithoutShortcut(std::string_view text);
+
+// Calls onWord for every word of the folded text (maximal runs of word characters), in order,
+// until it returns false.
+void forEachWord(std::string_view text, const std::function<bool(const WordView&)>& onWord);
 
 FoldedWords foldWords(std::string_view text);
 

@@ -1,6 +1,7 @@
 #include "VistrelKit/TextIndex.h"
 
 #include <algorithm>
+#include <functional>
 #include <unordered_set>
 
 #include "VistrelKit/TextFolding.h"
@@ -24,32 +25,42 @@ std::string normalize(std::string_view text) {
 }
 
 std::vector<std::string> splitWords(std::string_view text) {
-  const TextFolding::FoldedWords folded = TextFolding::foldWords(text);
   std::vector<std::string> words;
-  words.reserve(folded.words.size());
-  for (std::size_t i = 0; i < folded.words.size(); ++i) {
-    words.emplace_back(folded.word(i));
-  }
+  TextFolding::forEachWord(text, [&words](const TextFolding::WordView& word) {
+    words.emplace_back(word.text);
+    return true;
+  });
   return words;
 }
 
 std::vector<std::string> indexTerms(std::string_view text) {
-  const TextFolding::FoldedWords folded = TextFolding::foldWords(text);
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  using StringSet = std::unordered_set<std::string, Hash, std::equal_to<>>;
   // Words sharing their first six characters give the same terms: handle each beginning once.
-  std::unordered_set<std::string_view> beginnings;
-  beginnings.reserve(folded.words.size());
+  StringSet beginnings;
+  StringSet seen;
   std::vector<std::string> terms;
-  for (std::size_t i = 0; i < folded.words.size(); ++i) {
-    const std::size_t length = std::min<std::size_t>(folded.words[i].characters, prefixLimit);
-    if (length < 2 || !beginnings.insert(folded.wordPrefix(i, length)).second) {
-      continue;
+  TextFolding::forEachWord(text, [&](const TextFolding::WordView& word) {
+    const std::size_t length = std::min(word.characters, prefixLimit);
+    if (length < 2) {
+      return true;
     }
+    const std::string_view beginning = word.prefix(length);
+    if (beginnings.find(beginning) != beginnings.end()) {
+      return true;
+    }
+    beginnings.emplace(beginning);
     for (std::size_t k = 2; k <= length; ++k) {
-      terms.push_back(term(folded.wordPrefix(i, k)));
+      std::string candidate = term(word.prefix(k));
+      if (seen.insert(candidate).second) {
+        terms.push_back(std::move(candidate));
+      }
     }
-  }
-  std::sort(terms.begin(), terms.end());
-  terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
+    return true;
+  });
   return terms;
 }
 

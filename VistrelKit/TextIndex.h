@@ -23,7 +23,8 @@ std::string normalize(std::string_view text);
 // duplicates kept: "Invoice #4471 — Café" → invoice, 4471, cafe.
 std::vector<std::string> splitWords(std::string_view text);
 
-// The index terms of every word of two or more characters, sorted and without duplicates.
+// The index terms of every word of two or more characters: a set, listed without duplicates in
+// the order of the words they first come from.
 std::vector<std::string> indexTerms(std::string_view text);
 
 // The one term a (normalized) query word is looked up by: "p:" and its first six characters.
