@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <nlohmann/json.hpp>
 
 #include "VistrelKit/RecordDecodingError.h"
 #include "VistrelKit/TextIndex.h"

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>

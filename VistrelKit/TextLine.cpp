@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <nlohmann/json.hpp>
 
 #include "VistrelKit/RecordDecodingError.h"
 

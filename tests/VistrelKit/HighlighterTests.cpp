@@ -64,6 +64,8 @@ TEST(HighlighterTest, RangesCountCharactersOfTheOriginalText) {
               ElementsAre(Range{0, 4}, Range{7, 14}));
   EXPECT_THAT(Highlighter::ranges(family + family + "ab" + family + "abc", {"ab"}, {}),
               ElementsAre(Range{2, 4}, Range{5, 8}));
+  // A lone combining accent is a character of its own that folds to nothing.
+  EXPECT_THAT(Highlighter::ranges("\u0301invoice", {"invoice"}, {}), ElementsAre(Range{1, 8}));
 }
 
 TEST(HighlighterTest, RangesMergeOverlapsAndSortByStart) {

@@ -29,6 +29,8 @@ TEST(SearchQueryTest, ParsesWordsAndPhrases) {
       {"   ", {}, {}},
       {"invo 4471", {"invo", "4471"}, {}},
       {"a b cd", {"cd"}, {}},
+      {"don't", {"don"}, {}},
+      {"t", {}, {}},
       {"Invoice INVOICE invoice", {"invoice"}, {}},
       {"\"due date\"", {}, {{"due", "date"}}},
       {"total \"due date\" paid", {"total", "paid"}, {{"due", "date"}}},

@@ -171,6 +171,7 @@ TEST(TextIndexTest, IndexTermsOfTheInvoiceExample) {
 
 TEST(TextIndexTest, IndexTermsCountByWordLength) {
   EXPECT_THAT(TextIndex::indexTerms("a b c 1 ä"), IsEmpty());
+  EXPECT_THAT(TextIndex::indexTerms("\n\nX"), IsEmpty());
   EXPECT_THAT(TextIndex::indexTerms("ab"), ElementsAre("p:ab"));
   EXPECT_EQ(TextIndex::indexTerms("abcde").size(), 4u);
   EXPECT_EQ(TextIndex::indexTerms("abcdef").size(), 5u);
