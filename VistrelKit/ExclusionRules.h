@@ -126,6 +126,8 @@ class ExclusionRules {
   bool skipPrivate_ = false;
   bool skipSecureInput_ = false;
   std::optional<std::string> ownBundleID_;
+  // Each title word's words as " w1 w2 ", parallel to titleWords_; empty when it has none.
+  std::vector<std::string> titlePatterns_;
 };
 
 // Whether a window title carries a private or incognito browsing mark.
