@@ -17,20 +17,18 @@ namespace vistrel {
 namespace {
 
 std::string lowercased(std::string_view text) {
-  const bool ascii = std::all_of(text.begin(), text.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x80;
-  });
+  const bool ascii = std::all_of(text.begin(), text.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   if (ascii) {
     std::string lower(text);
-    for (char &c : lower) {
+    for (char& c : lower) {
       if (c >= 'A' && c <= 'Z')
         c = static_cast<char>(c - 'A' + 'a');
     }
     return lower;
   }
   std::string lower;
-  icu::UnicodeString::fromUTF8(
-      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
+  icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
       .toLower(icu::Locale::getRoot())
       .toUTF8String(lower);
   return lower;
@@ -52,7 +50,7 @@ std::string wordPattern(std::string_view text) {
   if (words.empty())
     return {};
   std::string pattern = " ";
-  for (const auto &word : words) {
+  for (const auto& word : words) {
     pattern += word;
     pattern += ' ';
   }
@@ -64,7 +62,7 @@ constexpr std::array<std::string_view, 7> privateMarks{
     "(private)",        "\u2014 private", "- private",
 };
 
-} // namespace
+}  // namespace
 
 std::string formatShortTime(Date date) {
   const double seconds = std::floor(secondsSince1970(date));
@@ -107,47 +105,46 @@ SkipReason SkipReason::titleWord(std::string word) {
   return reason;
 }
 
-std::string SkipReason::message(const ShortTimeFormatter &shortTime) const {
+std::string SkipReason::message(const ShortTimeFormatter& shortTime) const {
   switch (kind_) {
-  case Kind::paused:
-    if (!until_ || *until_ >= distantFuture)
-      return "Paused until you resume";
-    return "Paused until " +
-           (shortTime ? shortTime(*until_) : formatShortTime(*until_));
-  case Kind::excludedApp:
-    return "Skipped: " + detail_ + " is excluded";
-  case Kind::privateWindow:
-    return "Skipped: a private " + detail_ + " window";
-  case Kind::titleWord:
-    return "Skipped: the window title has \u201C" + detail_ + "\u201D";
-  case Kind::off:
-    return "Capture is off";
-  case Kind::noPermission:
-    return "Waiting for Screen Recording permission";
-  case Kind::locked:
-    return "Skipped: the screen is locked or asleep";
-  case Kind::idle:
-    return "Skipped: nobody is using the Mac";
-  case Kind::secureInput:
-    return "Skipped: a password field is active";
-  case Kind::ownApp:
-    return "Skipped: Vistrel is in front";
+    case Kind::paused:
+      if (!until_ || *until_ >= distantFuture)
+        return "Paused until you resume";
+      return "Paused until " + (shortTime ? shortTime(*until_) : formatShortTime(*until_));
+    case Kind::excludedApp:
+      return "Skipped: " + detail_ + " is excluded";
+    case Kind::privateWindow:
+      return "Skipped: a private " + detail_ + " window";
+    case Kind::titleWord:
+      return "Skipped: the window title has \u201C" + detail_ + "\u201D";
+    case Kind::off:
+      return "Capture is off";
+    case Kind::noPermission:
+      return "Waiting for Screen Recording permission";
+    case Kind::locked:
+      return "Skipped: the screen is locked or asleep";
+    case Kind::idle:
+      return "Skipped: nobody is using the Mac";
+    case Kind::secureInput:
+      return "Skipped: a password field is active";
+    case Kind::ownApp:
+      return "Skipped: Vistrel is in front";
   }
   return {};
 }
 
-ExclusionRules::ExclusionRules(const std::vector<ExcludedApp> &apps,
-                               const std::vector<std::string> &titleWords,
-                               bool skipPrivate, bool skipSecureInput,
-                               std::optional<std::string> ownBundleID)
-    : skipPrivate_(skipPrivate), skipSecureInput_(skipSecureInput),
+ExclusionRules::ExclusionRules(const std::vector<ExcludedApp>& apps,
+                               const std::vector<std::string>& titleWords, bool skipPrivate,
+                               bool skipSecureInput, std::optional<std::string> ownBundleID)
+    : skipPrivate_(skipPrivate),
+      skipSecureInput_(skipSecureInput),
       ownBundleID_(std::move(ownBundleID)) {
-  for (const auto &app : apps) {
+  for (const auto& app : apps) {
     if (app.bundleID.empty())
       continue;
     apps_.insert_or_assign(lowercased(app.bundleID), app.name);
   }
-  for (const auto &word : titleWords) {
+  for (const auto& word : titleWords) {
     const auto trimmed = trimmedSpacesAndTabs(word);
     if (trimmed.empty())
       continue;
@@ -156,9 +153,8 @@ ExclusionRules::ExclusionRules(const std::vector<ExcludedApp> &apps,
   }
 }
 
-std::optional<SkipReason>
-ExclusionRules::evaluate(const std::optional<WindowInfo> &window,
-                         bool secureInputOn) const {
+std::optional<SkipReason> ExclusionRules::evaluate(const std::optional<WindowInfo>& window,
+                                                   bool secureInputOn) const {
   if (skipSecureInput_ && secureInputOn)
     return SkipReason::secureInput();
   if (!window)
@@ -166,12 +162,11 @@ ExclusionRules::evaluate(const std::optional<WindowInfo> &window,
   return windowReason(*window);
 }
 
-bool ExclusionRules::isExcluded(const WindowInfo &window) const {
+bool ExclusionRules::isExcluded(const WindowInfo& window) const {
   return windowReason(window).has_value();
 }
 
-std::optional<SkipReason>
-ExclusionRules::windowReason(const WindowInfo &window) const {
+std::optional<SkipReason> ExclusionRules::windowReason(const WindowInfo& window) const {
   if (ownBundleID_ && window.bundleID && *ownBundleID_ == *window.bundleID) {
     return SkipReason::ownApp();
   }
@@ -186,7 +181,7 @@ ExclusionRules::windowReason(const WindowInfo &window) const {
 }
 
 std::optional<std::string> ExclusionRules::excludedAppName(
-    const std::optional<std::string> &bundleID) const {
+    const std::optional<std::string>& bundleID) const {
   if (!bundleID)
     return std::nullopt;
   const std::string key = lowercased(*bundleID);
@@ -194,7 +189,7 @@ std::optional<std::string> ExclusionRules::excludedAppName(
     return std::nullopt;
   if (const auto exact = apps_.find(key); exact != apps_.end())
     return exact->second;
-  for (const auto &[prefix, name] : apps_) {
+  for (const auto& [prefix, name] : apps_) {
     if (prefix.ends_with('.') && key.starts_with(prefix))
       return name;
   }
@@ -202,31 +197,29 @@ std::optional<std::string> ExclusionRules::excludedAppName(
 }
 
 std::optional<std::string> ExclusionRules::matchedTitleWord(
-    const std::optional<std::string> &title) const {
+    const std::optional<std::string>& title) const {
   if (!title || title->empty() || titleWords_.empty())
     return std::nullopt;
   const std::string titlePattern = wordPattern(*title);
   if (titlePattern.empty())
     return std::nullopt;
   for (std::size_t i = 0; i < titleWords_.size(); ++i) {
-    const auto &pattern = titlePatterns_[i];
+    const auto& pattern = titlePatterns_[i];
     if (!pattern.empty() && titlePattern.find(pattern) != std::string::npos)
       return titleWords_[i];
   }
   return std::nullopt;
 }
 
-bool hasPrivateWindowMark(const std::optional<std::string> &title) {
+bool hasPrivateWindowMark(const std::optional<std::string>& title) {
   if (!title || title->empty())
     return false;
   const std::string lower = lowercased(*title);
   return std::any_of(privateMarks.begin(), privateMarks.end(),
-                     [&](std::string_view mark) {
-                       return lower.find(mark) != std::string::npos;
-                     });
+                     [&](std::string_view mark) { return lower.find(mark) != std::string::npos; });
 }
 
-const std::vector<ExcludedApp> &defaultExcludedApps() {
+const std::vector<ExcludedApp>& defaultExcludedApps() {
   static const std::vector<ExcludedApp> apps{
       {"com.apple.Passwords", "Passwords"},
       {"com.apple.keychainaccess", "Keychain Access"},
@@ -248,10 +241,10 @@ const std::vector<ExcludedApp> &defaultExcludedApps() {
   return apps;
 }
 
-const std::vector<std::string> &defaultExcludedTitleWords() {
-  static const std::vector<std::string> words{"banking", "bank account",
-                                              "credit union", "brokerage"};
+const std::vector<std::string>& defaultExcludedTitleWords() {
+  static const std::vector<std::string> words{"banking", "bank account", "credit union",
+                                              "brokerage"};
   return words;
 }
 
-} // namespace vistrel
+}  // namespace vistrel

@@ -1,5 +1,3 @@
-#include "VistrelKit/ExclusionRules.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,6 +5,8 @@
 #include <optional>
 #include <string>
 #include <unordered_set>
+
+#include "VistrelKit/ExclusionRules.h"
 
 namespace vistrel {
 namespace {
@@ -18,18 +18,15 @@ WindowInfo window(std::optional<std::string> bundleID, std::string appName,
   return WindowInfo{std::move(bundleID), std::move(appName), std::move(title)};
 }
 
-ExclusionRules
-rules(std::vector<ExcludedApp> apps = defaultExcludedApps(),
-      std::vector<std::string> words = defaultExcludedTitleWords(),
-      bool skipPrivate = true, bool skipSecureInput = true) {
+ExclusionRules rules(std::vector<ExcludedApp> apps = defaultExcludedApps(),
+                     std::vector<std::string> words = defaultExcludedTitleWords(),
+                     bool skipPrivate = true, bool skipSecureInput = true) {
   return ExclusionRules(apps, words, skipPrivate, skipSecureInput, ownID);
 }
 
-const WindowInfo editor =
-    window("org.gnome.TextEditor", "Text Editor", "notes.txt");
+const WindowInfo editor = window("org.gnome.TextEditor", "Text Editor", "notes.txt");
 const WindowInfo ownWindow = window(ownID, "Vistrel", "Search");
-const WindowInfo vault =
-    window("org.keepassxc.keepassxc", "KeePassXC", "Passwords.kdbx");
+const WindowInfo vault = window("org.keepassxc.keepassxc", "KeePassXC", "Passwords.kdbx");
 
 TEST(ExclusionRulesTest, SecureInputComesFirst) {
   const auto r = rules();
@@ -38,12 +35,10 @@ TEST(ExclusionRulesTest, SecureInputComesFirst) {
   EXPECT_EQ(r.evaluate(vault, true), SkipReason::secureInput());
   EXPECT_EQ(r.evaluate(editor, true), SkipReason::secureInput());
 
-  const auto ignoring =
-      rules(defaultExcludedApps(), defaultExcludedTitleWords(), true, false);
+  const auto ignoring = rules(defaultExcludedApps(), defaultExcludedTitleWords(), true, false);
   EXPECT_EQ(ignoring.evaluate(editor, true), std::nullopt);
   EXPECT_EQ(ignoring.evaluate(std::nullopt, true), std::nullopt);
-  EXPECT_EQ(ignoring.evaluate(vault, true),
-            SkipReason::excludedApp("KeePassXC"));
+  EXPECT_EQ(ignoring.evaluate(vault, true), SkipReason::excludedApp("KeePassXC"));
 }
 
 TEST(ExclusionRulesTest, NoWindowMayBeRecorded) {
@@ -60,8 +55,7 @@ TEST(ExclusionRulesTest, OwnApplicationIsMatchedExactly) {
   // case-insensitive.
   const auto otherCase = window("com.tevrin77.vistrel", "Vistrel");
   EXPECT_EQ(rules({}, {}).evaluate(otherCase, false), std::nullopt);
-  EXPECT_EQ(withOwnListed.evaluate(otherCase, false),
-            SkipReason::excludedApp("Vistrel listed"));
+  EXPECT_EQ(withOwnListed.evaluate(otherCase, false), SkipReason::excludedApp("Vistrel listed"));
 
   const ExclusionRules withoutOwn({}, {}, true, true);
   EXPECT_FALSE(withoutOwn.isExcluded(ownWindow));
@@ -70,55 +64,42 @@ TEST(ExclusionRulesTest, OwnApplicationIsMatchedExactly) {
 TEST(ExclusionRulesTest, BundleIDsMatchCaseInsensitively) {
   const auto r = rules({{"COM.Example.App", "Example"}});
   EXPECT_EQ(r.apps().count("com.example.app"), 1u);
-  EXPECT_EQ(r.evaluate(window("com.example.app", "x"), false),
-            SkipReason::excludedApp("Example"));
-  EXPECT_EQ(r.evaluate(window("Com.Example.APP", "x"), false),
-            SkipReason::excludedApp("Example"));
+  EXPECT_EQ(r.evaluate(window("com.example.app", "x"), false), SkipReason::excludedApp("Example"));
+  EXPECT_EQ(r.evaluate(window("Com.Example.APP", "x"), false), SkipReason::excludedApp("Example"));
   EXPECT_EQ(r.evaluate(window("com.example.app2", "x"), false), std::nullopt);
   EXPECT_EQ(r.evaluate(window(std::nullopt, "x"), false), std::nullopt);
 }
 
 TEST(ExclusionRulesTest, BuildingTheAppMap) {
-  const auto r = rules(
-      {{"", "Nameless"}, {"a.b", "First"}, {"A.B", "Second"}, {"c.d", "C"}});
-  EXPECT_EQ(r.apps(), (std::map<std::string, std::string>{{"a.b", "Second"},
-                                                          {"c.d", "C"}}));
+  const auto r = rules({{"", "Nameless"}, {"a.b", "First"}, {"A.B", "Second"}, {"c.d", "C"}});
+  EXPECT_EQ(r.apps(), (std::map<std::string, std::string>{{"a.b", "Second"}, {"c.d", "C"}}));
   EXPECT_EQ(r.evaluate(window("", "Nameless"), false), std::nullopt);
-  EXPECT_FALSE(
-      rules({{"", "Nameless"}}, {}).isExcluded(window("", "Nameless")));
+  EXPECT_FALSE(rules({{"", "Nameless"}}, {}).isExcluded(window("", "Nameless")));
 }
 
 TEST(ExclusionRulesTest, KeysEndingInADotArePrefixes) {
-  const auto r =
-      rules({{"com.example.", "Example tools"}, {"org.exact", "Exact"}});
+  const auto r = rules({{"com.example.", "Example tools"}, {"org.exact", "Exact"}});
   EXPECT_EQ(r.evaluate(window("com.example.tool", "Tool"), false),
             SkipReason::excludedApp("Example tools"));
   EXPECT_EQ(r.evaluate(window("COM.EXAMPLE.Tool", "Tool"), false),
             SkipReason::excludedApp("Example tools"));
-  EXPECT_EQ(r.evaluate(window("com.examples.tool", "Tool"), false),
-            std::nullopt);
+  EXPECT_EQ(r.evaluate(window("com.examples.tool", "Tool"), false), std::nullopt);
   EXPECT_EQ(r.evaluate(window("com.example", "Tool"), false), std::nullopt);
-  EXPECT_EQ(r.evaluate(window("org.exact.child", "Child"), false),
-            std::nullopt);
-  EXPECT_EQ(r.evaluate(window("org.exact", "Exact"), false),
-            SkipReason::excludedApp("Exact"));
+  EXPECT_EQ(r.evaluate(window("org.exact.child", "Child"), false), std::nullopt);
+  EXPECT_EQ(r.evaluate(window("org.exact", "Exact"), false), SkipReason::excludedApp("Exact"));
 }
 
 TEST(ExclusionRulesTest, ExcludedAppBeatsPrivateWindowAndTitleWord) {
-  const auto browser = window("org.mozilla.firefox", "Firefox",
-                              "Banking \u2014 Private Browsing");
-  EXPECT_EQ(
-      rules({{"org.mozilla.firefox", "Firefox"}}).evaluate(browser, false),
-      SkipReason::excludedApp("Firefox"));
-  EXPECT_EQ(rules({}).evaluate(browser, false),
-            SkipReason::privateWindow("Firefox"));
-  EXPECT_EQ(
-      rules({}, defaultExcludedTitleWords(), false).evaluate(browser, false),
-      SkipReason::titleWord("banking"));
+  const auto browser = window("org.mozilla.firefox", "Firefox", "Banking \u2014 Private Browsing");
+  EXPECT_EQ(rules({{"org.mozilla.firefox", "Firefox"}}).evaluate(browser, false),
+            SkipReason::excludedApp("Firefox"));
+  EXPECT_EQ(rules({}).evaluate(browser, false), SkipReason::privateWindow("Firefox"));
+  EXPECT_EQ(rules({}, defaultExcludedTitleWords(), false).evaluate(browser, false),
+            SkipReason::titleWord("banking"));
 }
 
 TEST(ExclusionRulesTest, PrivateWindowMarks) {
-  const std::pair<const char *, bool> titles[] = {
+  const std::pair<const char*, bool> titles[] = {
       {"Inbox (private)", true},
       {"Privately held", false},
       {"Mozilla Firefox Private Browsing", true},
@@ -133,12 +114,11 @@ TEST(ExclusionRulesTest, PrivateWindowMarks) {
       {"", false},
   };
   const auto r = rules({}, {});
-  for (const auto &[title, isPrivate] : titles) {
+  for (const auto& [title, isPrivate] : titles) {
     const auto w = window("org.mozilla.firefox", "Firefox", title);
     EXPECT_EQ(hasPrivateWindowMark(title), isPrivate) << title;
     EXPECT_EQ(r.evaluate(w, false),
-              isPrivate ? std::optional(SkipReason::privateWindow("Firefox"))
-                        : std::nullopt)
+              isPrivate ? std::optional(SkipReason::privateWindow("Firefox")) : std::nullopt)
         << title;
     EXPECT_EQ(r.isExcluded(w), isPrivate) << title;
   }
@@ -154,8 +134,8 @@ TEST(ExclusionRulesTest, PrivateWindowsAreRecordedWhenNotSkipped) {
 
 TEST(ExclusionRulesTest, TitleWordsMatchWholeWordsAndPhrases) {
   struct Case {
-    const char *word;
-    const char *title;
+    const char* word;
+    const char* title;
     bool matches;
   };
   const Case cases[] = {
@@ -175,28 +155,24 @@ TEST(ExclusionRulesTest, TitleWordsMatchWholeWordsAndPhrases) {
       {"\u2014", "a \u2014 b", false},
       {"x", "Vote x now", true},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     const auto r = rules({}, {c.word}, false);
     const auto w = window("org.mozilla.firefox", "Firefox", c.title);
     EXPECT_EQ(r.evaluate(w, false),
-              c.matches ? std::optional(SkipReason::titleWord(c.word))
-                        : std::nullopt)
+              c.matches ? std::optional(SkipReason::titleWord(c.word)) : std::nullopt)
         << c.word << " / " << c.title;
     EXPECT_EQ(r.isExcluded(w), c.matches) << c.word << " / " << c.title;
   }
 }
 
 TEST(ExclusionRulesTest, TitleWordsAreTrimmedAndKeepTheirOrderAndCase) {
-  const auto r =
-      rules({}, {"  ", "\t Credit Union \t", "", "banking", "\nsalary"});
-  EXPECT_EQ(r.titleWords(),
-            (std::vector<std::string>{"Credit Union", "banking", "\nsalary"}));
+  const auto r = rules({}, {"  ", "\t Credit Union \t", "", "banking", "\nsalary"});
+  EXPECT_EQ(r.titleWords(), (std::vector<std::string>{"Credit Union", "banking", "\nsalary"}));
   const auto w = window("b", "Browser", "Banking at the credit union");
   EXPECT_EQ(r.evaluate(w, false), SkipReason::titleWord("Credit Union"));
   EXPECT_EQ(r.evaluate(window("b", "Browser", "Salary review"), false),
             SkipReason::titleWord("\nsalary"));
-  EXPECT_EQ(r.evaluate(window("b", "Browser", std::nullopt), false),
-            std::nullopt);
+  EXPECT_EQ(r.evaluate(window("b", "Browser", std::nullopt), false), std::nullopt);
   EXPECT_EQ(r.evaluate(window("b", "Browser", ""), false), std::nullopt);
 }
 
@@ -211,16 +187,14 @@ TEST(ExclusionRulesTest, IsExcludedIgnoresSecureInput) {
 TEST(ExclusionRulesTest, EqualityIsByValue) {
   EXPECT_EQ(rules(), rules());
   EXPECT_EQ(rules({{"A.B", "X"}}, {" bank "}), rules({{"a.b", "X"}}, {"bank"}));
+  EXPECT_NE(rules(), rules(defaultExcludedApps(), defaultExcludedTitleWords(), false));
   EXPECT_NE(rules(),
-            rules(defaultExcludedApps(), defaultExcludedTitleWords(), false));
-  EXPECT_NE(rules(), ExclusionRules(defaultExcludedApps(),
-                                    defaultExcludedTitleWords(), true, true));
+            ExclusionRules(defaultExcludedApps(), defaultExcludedTitleWords(), true, true));
 }
 
 TEST(ExclusionRulesTest, DefaultTitleWords) {
   EXPECT_EQ(defaultExcludedTitleWords(),
-            (std::vector<std::string>{"banking", "bank account", "credit union",
-                                      "brokerage"}));
+            (std::vector<std::string>{"banking", "bank account", "credit union", "brokerage"}));
 }
 
 TEST(ExcludedAppTest, EqualityAndHashingByValue) {
@@ -234,11 +208,9 @@ TEST(SkipReasonTest, Messages) {
   const std::pair<SkipReason, std::string> cases[] = {
       {SkipReason::paused(), "Paused until you resume"},
       {SkipReason::paused(distantFuture), "Paused until you resume"},
-      {SkipReason::paused(distantFuture + Seconds(1)),
-       "Paused until you resume"},
+      {SkipReason::paused(distantFuture + Seconds(1)), "Paused until you resume"},
       {SkipReason::excludedApp("KeePassXC"), "Skipped: KeePassXC is excluded"},
-      {SkipReason::privateWindow("Firefox"),
-       "Skipped: a private Firefox window"},
+      {SkipReason::privateWindow("Firefox"), "Skipped: a private Firefox window"},
       {SkipReason::titleWord("bank account"),
        "Skipped: the window title has \u201Cbank account\u201D"},
       {SkipReason::off(), "Capture is off"},
@@ -248,7 +220,7 @@ TEST(SkipReasonTest, Messages) {
       {SkipReason::secureInput(), "Skipped: a password field is active"},
       {SkipReason::ownApp(), "Skipped: Vistrel is in front"},
   };
-  for (const auto &[reason, text] : cases)
+  for (const auto& [reason, text] : cases)
     EXPECT_EQ(reason.message(), text);
 }
 
@@ -259,9 +231,9 @@ TEST(SkipReasonTest, DistantFutureIsTheFirstInstantOf4001) {
 }
 
 class ScopedTimeZone {
-public:
-  explicit ScopedTimeZone(const char *zone) {
-    if (const char *old = std::getenv("TZ"))
+ public:
+  explicit ScopedTimeZone(const char* zone) {
+    if (const char* old = std::getenv("TZ"))
       previous_ = old;
     ::setenv("TZ", zone, 1);
     ::tzset();
@@ -275,7 +247,7 @@ public:
     ::tzset();
   }
 
-private:
+ private:
   std::optional<std::string> previous_;
 };
 
@@ -295,15 +267,13 @@ TEST(SkipReasonTest, TimedPauseShowsOnlyTheTimeOfDay) {
     seen = date;
     return std::string("2:30\u202FPM");
   };
-  EXPECT_EQ(SkipReason::paused(end).message(formatter),
-            "Paused until 2:30\u202FPM");
+  EXPECT_EQ(SkipReason::paused(end).message(formatter), "Paused until 2:30\u202FPM");
   EXPECT_EQ(seen, end);
   EXPECT_EQ(SkipReason::paused().message(formatter), "Paused until you resume");
 }
 
 TEST(SkipReasonTest, FarOutDatesDoNotBreakTheDefaultFormatter) {
-  EXPECT_EQ(SkipReason::paused(dateFromSeconds1970(-1e300)).message(),
-            "Paused until --:--");
+  EXPECT_EQ(SkipReason::paused(dateFromSeconds1970(-1e300)).message(), "Paused until --:--");
   EXPECT_EQ(formatShortTime(dateFromSeconds1970(1e200)), "--:--");
 }
 
@@ -322,5 +292,5 @@ TEST(SkipReasonTest, EqualityComparesKindAndPayload) {
   EXPECT_EQ(SkipReason::paused(end).until(), end);
 }
 
-} // namespace
-} // namespace vistrel
+}  // namespace
+}  // namespace vistrel
