@@ -107,12 +107,9 @@ std::string readKeyringLabel(BoundedCalls& calls, GDBusConnection* connection,
       g_variant_new("(ss)", "org.freedesktop.Secret.Collection", "Label"), G_VARIANT_TYPE("(v)"));
   if (!reply)
     return {};
-  GVariantPtr value;
-  {
-    GVariant* boxed = nullptr;
-    g_variant_get(reply.get(), "(v)", &boxed);
-    value.reset(boxed);
-  }
+  GVariant* boxed = nullptr;
+  g_variant_get(reply.get(), "(v)", &boxed);
+  GVariantPtr value(boxed);
   if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_STRING))
     return {};
   return g_variant_get_string(value.get(), nullptr);

@@ -13,6 +13,7 @@
 
 #include "VistrelKit/KeyFileStore.h"
 #include "VistrelKit/VistrelCryptoError.h"
+#include "tests/VistrelKit/TemporaryFolder.h"
 
 namespace vistrel {
 namespace {
@@ -78,14 +79,8 @@ class ScopedEnvironment {
 
 class KeyFileStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vistrel-keyfile.XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  fs::path root_;
+  testing::TemporaryFolder folder_;
+  const fs::path& root_ = folder_.path();
 };
 
 TEST_F(KeyFileStoreTest, SaveCreatesOwnerOnlyFolderAndFileThenLoadReturnsTheKey) {
@@ -207,6 +202,20 @@ TEST_F(KeyFileStoreTest, ConcurrentSavesLeaveOneWholeKey) {
   std::vector<fs::path> entries(fs::directory_iterator(root_ / "Vistrel"),
                                 fs::directory_iterator{});
   EXPECT_EQ(entries.size(), 1u);
+}
+
+TEST_F(KeyFileStoreTest, LoadOrCreateMakesTheFileOnceAndThenKeepsIt) {
+  KeyFileStore store(root_ / "Vistrel" / "history-key");
+  EXPECT_EQ(loadOrCreate(store, false), std::nullopt);
+  EXPECT_FALSE(fs::exists(root_ / "Vistrel"));
+
+  std::optional<MasterKey> created = loadOrCreate(store, true);
+  ASSERT_TRUE(created.has_value());
+  std::string written = fileContent(root_ / "Vistrel" / "history-key");
+  EXPECT_EQ(written, std::string(created->bytes().begin(), created->bytes().end()));
+
+  EXPECT_EQ(loadOrCreate(store, true), created);
+  EXPECT_EQ(fileContent(root_ / "Vistrel" / "history-key"), written);
 }
 
 TEST_F(KeyFileStoreTest, DescriptionNamesThePath) {

@@ -4,10 +4,8 @@
 #include <gtest/gtest.h>
 #include <libsecret/secret.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -213,6 +211,31 @@ TEST_F(KeychainKeyStoreTest, ItemWrittenByAnotherClientWithTheRightLengthIsTheKe
   storeWithSecretTool(service_, account_, bytesOfKey(keyOf(5)));
   ASSERT_EQ(storedItems(service_, account_).at(0).schemaAttribute, "");
   EXPECT_EQ(store_.load(), keyOf(5));
+}
+
+TEST_F(KeychainKeyStoreTest, LoadOrCreateSavesOneKeyOnceAndThenReturnsIt) {
+  EXPECT_EQ(loadOrCreate(store_, false), std::nullopt);
+  EXPECT_TRUE(storedItems(service_, account_).empty());
+
+  std::optional<MasterKey> created = loadOrCreate(store_, true);
+  ASSERT_TRUE(created.has_value());
+  std::vector<StoredItem> items = storedItems(service_, account_);
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].secret, bytesOfKey(*created));
+
+  KeychainKeyStore later(service_, account_);
+  EXPECT_EQ(loadOrCreate(later, true), created);
+  items = storedItems(service_, account_);
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].secret, bytesOfKey(*created));
+}
+
+TEST_F(KeychainKeyStoreTest, LoadOrCreateNeverReplacesAnUnreadableItem) {
+  storeWithSecretTool(service_, account_, "0123456789abcdef");
+  EXPECT_EQ(keychainStatusOf([&] { loadOrCreate(store_, true); }), 0);
+  std::vector<StoredItem> items = storedItems(service_, account_);
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].secret, "0123456789abcdef");
 }
 
 TEST_F(KeychainKeyStoreTest, OtherServicesAndAccountsAreLeftAlone) {

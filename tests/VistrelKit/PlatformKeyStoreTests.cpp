@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 
 #include "VistrelKit/KeyFileStore.h"
 #include "VistrelKit/PlatformKeyStore.h"
+#include "tests/VistrelKit/TemporaryFolder.h"
 
 // Runs without any session bus of its own; the selection with a real Secret Service is covered
 // in KeychainKeyStoreSuite.cpp, which runs inside a private bus.
@@ -74,21 +74,11 @@ class SilentSocket {
 
 class PlatformKeyStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "vistrel-platform.XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    config_.emplace("XDG_CONFIG_HOME", (root_ / "config").c_str());
-  }
-  void TearDown() override {
-    config_.reset();
-    fs::remove_all(root_);
-  }
-
   fs::path defaultKeyFile() const { return root_ / "config" / "Vistrel" / "history-key"; }
 
-  fs::path root_;
-  std::optional<ScopedEnvironment> config_;
+  testing::TemporaryFolder folder_;
+  const fs::path& root_ = folder_.path();
+  ScopedEnvironment config_{"XDG_CONFIG_HOME", (root_ / "config").c_str()};
 };
 
 const KeyFileStore* asKeyFileStore(const std::unique_ptr<KeyStore>& store) {
