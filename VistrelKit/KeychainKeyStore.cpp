@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "VistrelKit/GLibHandles.h"
@@ -14,6 +15,11 @@ namespace vistrel {
 namespace {
 
 using SecretValuePtr = std::unique_ptr<SecretValue, GLibRelease<secret_value_unref>>;
+
+// Each operation is several Secret Service calls (search, read or delete, store). Running them
+// one at a time within the process keeps a save from deleting the item another thread is
+// reading; other processes are covered by retryingVanishedItems.
+std::mutex operationMutex;
 
 constexpr char itemLabel[] = "Vistrel history key";
 constexpr char contentType[] = "application/octet-stream";
@@ -151,6 +157,7 @@ KeychainKeyStore::KeychainKeyStore(std::string service, std::string account,
       keyringLabel_(std::move(keyringLabel)) {}
 
 std::optional<MasterKey> KeychainKeyStore::load() {
+  std::lock_guard lock(operationMutex);
   GObjectPtr<SecretService> service = connectToService();
   GHashTablePtr attributes = itemAttributes(service_, account_);
   return retryingVanishedItems([&]() -> std::optional<MasterKey> {
@@ -182,6 +189,7 @@ std::optional<MasterKey> KeychainKeyStore::load() {
 }
 
 void KeychainKeyStore::save(const MasterKey& key) {
+  std::lock_guard lock(operationMutex);
   GObjectPtr<SecretService> service = connectToService();
   GHashTablePtr attributes = itemAttributes(service_, account_);
   retryingVanishedItems([&] { removeItems(service.get(), attributes.get()); });
@@ -198,6 +206,7 @@ void KeychainKeyStore::save(const MasterKey& key) {
 }
 
 void KeychainKeyStore::remove() {
+  std::lock_guard lock(operationMutex);
   GObjectPtr<SecretService> service = connectToService();
   GHashTablePtr attributes = itemAttributes(service_, account_);
   retryingVanishedItems([&] { removeItems(service.get(), attributes.get()); });

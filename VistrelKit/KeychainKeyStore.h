@@ -39,8 +39,10 @@ inline constexpr std::string_view historyKeyAccount = "history-key";
 //   a call that failed without reporting an error             -> -1000
 // (KeyFileStore's statuses are -errno, so the two stores never share a number.)
 //
-// Holds no mutable state; libsecret's synchronous calls run their own main context, so every
-// operation may be called from any thread at once.
+// Safe to call from any thread: libsecret's synchronous calls run their own main context, and
+// the operations of all KeychainKeyStore objects in the process run one at a time, because each
+// is several calls to the service (a load waiting for an unlock prompt holds up the others).
+// An item deleted by another process between finding and reading it is looked up again.
 class KeychainKeyStore : public KeyStore {
  public:
   // keyringLabel names the default collection for description() ("Login"); empty = unknown.

@@ -118,13 +118,19 @@ void storeWithSecretTool(const std::string& service, const std::string& account,
   ASSERT_EQ(::pclose(pipe), 0);
 }
 
+// Stores an item directly, optionally under another program's schema name.
 void storeInCollection(const std::string& service, const std::string& account,
-                       const char* collection, const std::string& secret) {
+                       const char* collection, const std::string& secret,
+                       const char* schemaName = nullptr) {
   GHashTablePtr attributes(g_hash_table_new(g_str_hash, g_str_equal));
   g_hash_table_insert(attributes.get(), const_cast<char*>("service"),
                       const_cast<char*>(service.c_str()));
   g_hash_table_insert(attributes.get(), const_cast<char*>("account"),
                       const_cast<char*>(account.c_str()));
+  if (schemaName != nullptr) {
+    g_hash_table_insert(attributes.get(), const_cast<char*>("xdg:schema"),
+                        const_cast<char*>(schemaName));
+  }
   SecretValuePtr value(secret_value_new(secret.data(), static_cast<gssize>(secret.size()),
                                         "application/octet-stream"));
   GErrorSlot error;
@@ -207,10 +213,16 @@ TEST_F(KeychainKeyStoreTest, SixteenByteItemFailsWithStatusZeroAndIsLeftUntouche
   EXPECT_EQ(VistrelCryptoError::keychain(0).what(), std::string("Keychain error 0."));
 }
 
-TEST_F(KeychainKeyStoreTest, ItemWrittenByAnotherClientWithTheRightLengthIsTheKey) {
-  storeWithSecretTool(service_, account_, bytesOfKey(keyOf(5)));
-  ASSERT_EQ(storedItems(service_, account_).at(0).schemaAttribute, "");
+TEST_F(KeychainKeyStoreTest, ItemOfAnotherProgramsSchemaWithTheRightLengthIsTheKey) {
+  storeInCollection(service_, account_, SECRET_COLLECTION_DEFAULT, bytesOfKey(keyOf(5)),
+                    "org.example.OtherProgram");
+  ASSERT_EQ(storedItems(service_, account_).at(0).schemaAttribute, "org.example.OtherProgram");
   EXPECT_EQ(store_.load(), keyOf(5));
+
+  store_.save(keyOf(6));
+  std::vector<StoredItem> items = storedItems(service_, account_);
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].secret, bytesOfKey(keyOf(6)));
 }
 
 TEST_F(KeychainKeyStoreTest, LoadOrCreateSavesOneKeyOnceAndThenReturnsIt) {
