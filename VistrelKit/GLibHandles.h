@@ -17,7 +17,6 @@ struct GLibRelease {
   }
 };
 
-using GErrorPtr = std::unique_ptr<GError, GLibRelease<g_error_free>>;
 using GCharPtr = std::unique_ptr<gchar, GLibRelease<g_free>>;
 using GHashTablePtr = std::unique_ptr<GHashTable, GLibRelease<g_hash_table_unref>>;
 using GVariantPtr = std::unique_ptr<GVariant, GLibRelease<g_variant_unref>>;

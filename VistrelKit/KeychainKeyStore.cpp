@@ -44,7 +44,7 @@ const SecretSchema itemSchema = {
   throw VistrelCryptoError::keychain(secretServiceStatus(error.get()->domain, error.get()->code));
 }
 
-// An item found by a search was deleted (by another thread or client) before it was read.
+// An item found by a search was deleted (by another program) before it was read.
 bool isAlreadyGone(const GErrorSlot& error) {
   return g_error_matches(error.get(), SECRET_ERROR, SECRET_ERROR_NO_SUCH_OBJECT) ||
          g_error_matches(error.get(), G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT) ||
@@ -63,7 +63,7 @@ struct ItemVanished {
 }
 
 // Runs a search-then-read operation again when a found item vanished in between, as happens
-// when another thread replaces the key at the same moment.
+// when another program replaces the key at the same moment.
 template <typename Operation>
 auto retryingVanishedItems(Operation operation) {
   constexpr int attempts = 3;
