@@ -162,6 +162,15 @@ class Screen {
   std::vector<std::string> words_;
 };
 
+// The text without as many trailing words (or, for one word, characters) as it takes to fit.
+inline std::string fitted(const Font& font, int px, int maxWidth, std::string text) {
+  while (!text.empty() && Screen::textWidth(font, px, text) > maxWidth) {
+    const auto space = text.find_last_of(' ');
+    text.erase(space == std::string::npos ? text.size() - 1 : space);
+  }
+  return text;
+}
+
 // Deterministic word source.
 class Words {
  public:
@@ -341,11 +350,15 @@ inline Screen documentScreen(const Theme& t, int px, unsigned seed, int width = 
   s.circle(18, 17, 6, "#ff5f57");
   s.circle(38, 17, 6, "#febc2e");
   s.circle(58, 17, 6, "#28c840");
-  s.text(width / 2 - 120, 22, uiSansBold, smaller(px, 1), t.text, w.title(3) + " - Writer");
+  s.text(width / 2 - 120, 22, uiSansBold, smaller(px, 1), t.text,
+         fitted(uiSansBold, smaller(px, 1), width / 2 + 100, w.title(3) + " - Writer"));
   s.rect(0, 34, width, 40, t.panel);
   int x = sidebar + 16;
   for (int i = 0; i < 6; ++i) {
     const std::string label = w.capitalised(w.word());
+    if (x + 40 + Screen::textWidth(uiSans, smaller(px, 2), label) > width - 20) {
+      break;
+    }
     s.rect(x, 42, 22, 22, t.border);
     s.text(x + 28, 58, uiSans, smaller(px, 2), t.text, label);
     x += 40 + Screen::textWidth(uiSans, smaller(px, 2), label);
@@ -355,7 +368,7 @@ inline Screen documentScreen(const Theme& t, int px, unsigned seed, int width = 
   s.text(14, 100, uiSansBold, smaller(px, 2), t.secondary, "DOCUMENTS");
   int y = 112;
   for (int i = 0; y + px * 2 < height - 30; ++i) {
-    const std::string item = w.title(w.number(1, 3));
+    const std::string item = fitted(uiSans, px, sidebar - 30 - px, w.title(w.number(1, 3)));
     if (i == 3) {
       s.rect(4, y, sidebar - 8, px * 2, t.selection);
     }
@@ -367,7 +380,8 @@ inline Screen documentScreen(const Theme& t, int px, unsigned seed, int width = 
   const int left = sidebar + 60;
   const int bodyWidth = width - sidebar - outline - 120;
   y = 110;
-  s.text(left, y + px * 2, sansBold, px * 2, t.text, w.title(4));
+  s.text(left, y + px * 2, sansBold, px * 2, t.text,
+         fitted(sansBold, px * 2, bodyWidth, w.title(4)));
   y += px * 3;
   s.text(left, y + px, sans, smaller(px, 1), t.secondary,
          "Last edited by " + w.name() + " on " + w.date());
@@ -378,7 +392,7 @@ inline Screen documentScreen(const Theme& t, int px, unsigned seed, int width = 
     y += px;
     if (w.chance(0.3) && y < height - 160) {
       y += px + 4;
-      s.text(left, y, sansBold, px + 3, t.text, w.title(3));
+      s.text(left, y, sansBold, px + 3, t.text, fitted(sansBold, px + 3, bodyWidth, w.title(3)));
       y += 4;
     }
   }
@@ -421,13 +435,13 @@ inline Screen codeEditorScreen(const Theme& t, int px, unsigned seed, int width 
   int depth = 0;
   for (int i = 0; y + px + 8 < height - 24; ++i) {
     const bool folder = w.chance(0.25);
-    const std::string entry = folder ? w.word() : w.fileName();
+    std::string entry = folder ? w.word() : w.fileName();
     if (i == 6) {
       s.rect(activity, y, tree, px + 8, t.selection);
     }
     const int indent = activity + 14 + depth * 14;
-    s.text(indent, y + px + 2, uiSans, px, i == 6 ? t.selectionText : t.text,
-           (folder ? "> " : "") + entry);
+    entry = fitted(uiSans, px, activity + tree - indent - 8, (folder ? "> " : "") + entry);
+    s.text(indent, y + px + 2, uiSans, px, i == 6 ? t.selectionText : t.text, entry);
     y += px + 8;
     depth = folder ? std::min(depth + 1, 4) : (w.chance(0.2) ? std::max(depth - 1, 0) : depth);
   }
@@ -552,7 +566,7 @@ inline Screen mailScreen(const Theme& t, int px, unsigned seed, int width = 1600
     }
     s.rect(16, y + 1, px, px - 2, t.secondary);
     s.text(24 + px, y + px, uiSans, px, i == 0 ? t.selectionText : t.text, boxes[i]);
-    if (i < 3) {
+    if (i < 3 && 24 + px + Screen::textWidth(uiSans, px, boxes[i]) + 12 < folders - 40) {
       s.text(folders - 40, y + px, uiSans, smaller(px, 2), t.secondary,
              std::to_string(w.number(1, 240)));
     }
@@ -592,7 +606,8 @@ inline Screen mailScreen(const Theme& t, int px, unsigned seed, int width = 1600
   const int pane = folders + list + 40;
   const int paneWidth = width - pane - 40;
   y = 40;
-  s.text(pane, y + px * 2, sansBold, px + 6, t.text, w.title(5));
+  s.text(pane, y + px * 2, sansBold, px + 6, t.text,
+         fitted(sansBold, px + 6, paneWidth, w.title(5)));
   y += px * 3 + 8;
   s.circle(pane + 18, y + 18, 18, t.accent);
   s.text(pane + 48, y + px, sansBold, px, t.text, w.name());
@@ -629,10 +644,13 @@ inline Screen columnsScreen(const Theme& t, int px, unsigned seed, int width = 1
         s.rect(left, y + 8, columnWidth, 90, t.panel);
         y += 100;
       }
-      s.text(left, y + px + 10, serif, px + 5, t.text, w.title(w.number(3, 5)));
+      s.text(left, y + px + 10, serif, px + 5, t.text,
+             fitted(serif, px + 5, columnWidth, w.title(w.number(3, 5))));
       y += px + 16;
-      s.text(left, y + px, sans, smaller(px, 2), t.secondary,
-             w.name() + "  " + w.date() + "  " + std::to_string(w.number(2, 9)) + " min read");
+      s.text(
+          left, y + px, sans, smaller(px, 2), t.secondary,
+          fitted(sans, smaller(px, 2), columnWidth,
+                 w.name() + "  " + w.date() + "  " + std::to_string(w.number(2, 9)) + " min read"));
       y += px + 4;
       y = paragraphLines(s, w, left, y, columnWidth, height - 20, sans, px, t.text, w.number(3, 7));
       y += 20;
