@@ -20,6 +20,8 @@ constexpr int kTallestGlyphRun = 64;
 constexpr int kWordGap = 3;
 // Words join a line when the gap between them is at most this fraction of the line's height.
 constexpr double kLineGapFactor = 0.9;
+// Marks like "=" or "-" usually stand between spaces, wider in monospaced code than the mark.
+constexpr double kMarkGapFactor = 1.5;
 // Words of one line differ in height by at most this factor.
 constexpr double kCompatibleHeights = 2.2;
 constexpr int kTallestLine = 96;
@@ -194,14 +196,14 @@ void extend(PixelBox& line, const PixelBox& word) {
 // left, and is of a compatible height: a word of x-height letters next to one with ascenders and
 // descenders is about half as tall, while an icon or avatar beside two lines of text is more than
 // twice as tall as either and must not fuse them into one.
-bool joins(const PixelBox& line, const PixelBox& word, double heightRatio) {
+bool joins(const PixelBox& line, const PixelBox& word, double heightRatio, double gapFactor) {
   const int smaller = std::min(line.height(), word.height());
   const int larger = std::max(line.height(), word.height());
   if (verticalOverlap(line, word) * 2 < smaller || larger > heightRatio * smaller) {
     return false;
   }
   const int gap = std::max(word.left - line.right, line.left - word.right);
-  return gap <= kLineGapFactor * larger;
+  return gap <= gapFactor * larger;
 }
 
 bool isMark(const PixelBox& word) {
@@ -212,7 +214,7 @@ bool isMark(const PixelBox& word) {
 std::vector<PixelBox>::iterator lineHolding(std::vector<PixelBox>& lines, const PixelBox& mark) {
   return std::find_if(lines.begin(), lines.end(), [&](const PixelBox& line) {
     return verticalOverlap(line, mark) == mark.height() &&
-           joins(line, mark, static_cast<double>(kTallestLine));
+           joins(line, mark, static_cast<double>(kTallestLine), kMarkGapFactor);
   });
 }
 
@@ -243,7 +245,7 @@ std::vector<PixelBox> joinLines(std::vector<PixelBox> words) {
     int bestOverlap = 0;
     for (int i = static_cast<int>(lines.size()) - 1; i >= 0; --i) {
       const int overlap = verticalOverlap(lines[i], word);
-      if (overlap > bestOverlap && joins(lines[i], word, kCompatibleHeights)) {
+      if (overlap > bestOverlap && joins(lines[i], word, kCompatibleHeights, kLineGapFactor)) {
         bestOverlap = overlap;
         best = i;
       }
@@ -265,11 +267,11 @@ std::vector<PixelBox> joinLines(std::vector<PixelBox> words) {
 }  // namespace
 
 std::vector<PixelBox> findTextLines(const Image& grey) {
-  if (grey.format() != PixelFormat::grey) {
-    throw std::invalid_argument("findTextLines needs a grey image");
-  }
   if (grey.width() < 2 || grey.height() < 2) {
     return {};
+  }
+  if (grey.format() != PixelFormat::grey) {
+    throw std::invalid_argument("findTextLines needs a grey image");
   }
   std::vector<std::uint8_t> mask = edgeMask(grey);
   dropStraightLines(mask, grey.width(), grey.height());

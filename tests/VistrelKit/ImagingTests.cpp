@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <random>
 
@@ -26,11 +27,17 @@ Image makeImage(int width, int height, PixelFormat format, const Paint& paint) {
 }
 
 Image solid(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-  return makeImage(width, height, PixelFormat::rgbx, [&](int, int, std::uint8_t* p) {
-    p[0] = r;
-    p[1] = g;
-    p[2] = b;
-  });
+  Image image(width, height, PixelFormat::rgbx);
+  for (int x = 0; x < width; ++x) {
+    std::uint8_t* pixel = image.row(0) + x * 4;
+    pixel[0] = r;
+    pixel[1] = g;
+    pixel[2] = b;
+  }
+  for (int y = 1; y < height; ++y) {
+    std::memcpy(image.row(y), image.row(0), image.stride());
+  }
+  return image;
 }
 
 Image gradient(int width, int height) {
@@ -57,10 +64,11 @@ TEST(ImagingTest, ScaledSizesKeepTheAspectRatioRoundedHalfAway) {
       {1600, 1000, 1600, 1600, 1000},
   };
   for (const SizeCase& c : cases) {
+    const Image source(c.width, c.height, PixelFormat::rgbx);
     for (bool grey : {false, true}) {
       SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " to " << c.maxWidth
                                       << (grey ? " grey" : " colour"));
-      const auto scaled = Imaging::scale(solid(c.width, c.height, 10, 20, 30), c.maxWidth, grey);
+      const auto scaled = Imaging::scale(source, c.maxWidth, grey);
       ASSERT_TRUE(scaled);
       EXPECT_EQ(scaled->width(), c.expectedWidth);
       EXPECT_EQ(scaled->height(), c.expectedHeight);
