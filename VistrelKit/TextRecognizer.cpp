@@ -159,6 +159,7 @@ struct TextRecognizer::Engine {
   }
 
   std::vector<RecognizedObservation> readScreenLines(const Image& grey) {
+    currentLines.clear();
     std::vector<RecognizedObservation> observations;
     const double minimumHeight = kMinimumTextHeight * grey.height();
     for (const PixelBox& box : findTextLines(grey)) {
@@ -188,7 +189,6 @@ struct TextRecognizer::Engine {
           std::move(text), box.left, box.top, box.right, box.bottom, grey.width(), grey.height()));
     }
     previousLines.swap(currentLines);
-    currentLines.clear();
     return observations;
   }
 
