@@ -4,6 +4,7 @@ find_package(SQLite3 REQUIRED)
 find_package(OpenSSL 3 REQUIRED COMPONENTS Crypto)
 find_package(ICU REQUIRED COMPONENTS uc i18n data)
 find_package(nlohmann_json 3 REQUIRED)
+find_package(PNG REQUIRED)
 find_package(GTest REQUIRED)
 include(GoogleTest)
 

@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+#include <png.h>
+#include <turbojpeg.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+
+#include "VistrelKit/Imaging.h"
+
+namespace vistrel {
+namespace {
+
+using Paint = std::function<void(int x, int y, std::uint8_t* pixel)>;
+
+Image makeImage(int width, int height, PixelFormat format, const Paint& paint) {
+  Image image(width, height, format);
+  const int channels = bytesPerPixel(format);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      paint(x, y, image.row(y) + static_cast<std::size_t>(x) * channels);
+    }
+  }
+  return image;
+}
+
+Image solid(int width, int height, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  Image image(width, height, PixelFormat::rgbx);
+  for (int x = 0; x < width; ++x) {
+    std::uint8_t* pixel = image.row(0) + x * 4;
+    pixel[0] = r;
+    pixel[1] = g;
+    pixel[2] = b;
+  }
+  for (int y = 1; y < height; ++y) {
+    std::memcpy(image.row(y), image.row(0), image.stride());
+  }
+  return image;
+}
+
+Image gradient(int width, int height) {
+  return makeImage(width, height, PixelFormat::rgbx, [&](int x, int y, std::uint8_t* p) {
+    p[0] = static_cast<std::uint8_t>(x * 255 / width);
+    p[1] = static_cast<std::uint8_t>(y * 255 / height);
+    p[2] = static_cast<std::uint8_t>((x + y) % 256);
+  });
+}
+
+struct SizeCase {
+  int width, height, maxWidth;
+  int expectedWidth, expectedHeight;
+};
+
+TEST(ImagingTest, ScaledSizesKeepTheAspectRatioRoundedHalfAway) {
+  const SizeCase cases[] = {
+      {2880, 1800, 1600, 1600, 1000},
+      {2880, 1800, 360, 360, 225},
+      {1000, 1, 10, 10, 1},  // never drops to zero rows
+      {4, 5, 2, 2, 3},       // 2.5 rounds away from zero
+      {4, 3, 2, 2, 2},       // 1.5 too
+      {1920, 1080, 1600, 1600, 900},
+      {1600, 1000, 1600, 1600, 1000},
+  };
+  for (const SizeCase& c : cases) {
+    const Image source(c.width, c.height, PixelFormat::rgbx);
+    for (bool grey : {false, true}) {
+      SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " to " << c.maxWidth
+                                      << (grey ? " grey" : " colour"));
+      const auto scaled = Imaging::scale(source, c.maxWidth, grey);
+      ASSERT_TRUE(scaled);
+      EXPECT_EQ(scaled->width(), c.expectedWidth);
+      EXPECT_EQ(scaled->height(), c.expectedHeight);
+      EXPECT_EQ(scaled->format(), grey ? PixelFormat::grey : PixelFormat::rgbx);
+    }
+  }
+}
+
+TEST(ImagingTest, NarrowColourImageIsReturnedUntouched) {
+  const Image source = gradient(500, 300);
+  for (int maxWidth : {500, 640}) {
+    const auto same = Imaging::scale(source, maxWidth, false);
+    ASSERT_TRUE(same);
+    EXPECT_TRUE(same->sharesPixelsWith(source));
+    EXPECT_EQ(same->width(), 500);
+  }
+}
+
+TEST(ImagingTest, GreyFlagAlwaysRedrawsAsGrey) {
+  const Image red = solid(500, 300, 255, 0, 0);
+  const auto grey = Imaging::scale(red, 640, true);
+  ASSERT_TRUE(grey);
+  EXPECT_FALSE(grey->sharesPixelsWith(red));
+  EXPECT_EQ(grey->format(), PixelFormat::grey);
+  EXPECT_EQ(grey->width(), 500);
+  EXPECT_EQ(grey->height(), 300);
+  // Luma of pure red: 0.299 of full scale.
+  EXPECT_NEAR(grey->row(150)[250], 77, 1);
+}
+
+TEST(ImagingTest, FlatAreasStayExactlyFlat) {
+  const auto scaled = Imaging::scale(solid(2880, 1800, 12, 200, 99), 1600, false);
+  ASSERT_TRUE(scaled);
+  for (int y : {0, 500, 999}) {
+    for (int x : {0, 800, 1599}) {
+      const std::uint8_t* p = scaled->row(y) + x * 4;
+      EXPECT_EQ(p[0], 12);
+      EXPECT_EQ(p[1], 200);
+      EXPECT_EQ(p[2], 99);
+    }
+  }
+}
+
+TEST(ImagingTest, DownscalingAveragesFineDetailInsteadOfAliasing) {
+  // One-pixel black and white stripes: a point sampler would give stripes of pure black or white.
+  const Image stripes = makeImage(1000, 100, PixelFormat::rgbx, [](int x, int, std::uint8_t* p) {
+    p[0] = p[1] = p[2] = (x % 2) ? 255 : 0;
+  });
+  const auto scaled = Imaging::scale(stripes, 370, true);
+  ASSERT_TRUE(scaled);
+  for (int x = 2; x < scaled->width() - 2; ++x) {
+    EXPECT_NEAR(scaled->row(18)[x], 128, 24) << "column " << x;
+  }
+}
+
+TEST(ImagingTest, ScalingRefusesEmptyImagesAndWidthsBelowOne) {
+  EXPECT_FALSE(Imaging::scale(Image(), 100, false));
+  EXPECT_FALSE(Imaging::scale(Image(0, 10, PixelFormat::rgbx), 100, true));
+  EXPECT_FALSE(Imaging::scale(solid(10, 10, 0, 0, 0), 0, false));
+  EXPECT_FALSE(Imaging::scale(solid(10, 10, 0, 0, 0), -5, true));
+}
+
+double meanAbsoluteError(const Image& a, const Image& b) {
+  double total = 0;
+  for (int y = 0; y < a.height(); ++y) {
+    for (int x = 0; x < a.width(); ++x) {
+      for (int c = 0; c < 3; ++c) {
+        total += std::abs(a.row(y)[x * 4 + c] - b.row(y)[x * 4 + c]);
+      }
+    }
+  }
+  return total / (3.0 * a.width() * a.height());
+}
+
+TEST(ImagingTest, JPEGRoundTripKeepsSizeAndPicture) {
+  const Image source = gradient(320, 200);
+  const auto bytes = Imaging::jpeg(source, 0.6);
+  ASSERT_TRUE(bytes);
+  ASSERT_GT(bytes->size(), 4u);
+  EXPECT_EQ((*bytes)[0], 0xff);
+  EXPECT_EQ((*bytes)[1], 0xd8);
+  const auto decoded = Imaging::decodeJPEG(*bytes);
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->width(), 320);
+  EXPECT_EQ(decoded->height(), 200);
+  EXPECT_EQ(decoded->format(), PixelFormat::rgbx);
+  EXPECT_LT(meanAbsoluteError(source, *decoded), 4.0);
+
+  const auto better = Imaging::jpeg(source, 0.95);
+  ASSERT_TRUE(better);
+  EXPECT_GT(better->size(), bytes->size());
+}
+
+TEST(ImagingTest, GreyJPEGDecodesToEqualChannels) {
+  const auto grey = Imaging::scale(gradient(200, 100), 200, true);
+  ASSERT_TRUE(grey);
+  const auto bytes = Imaging::jpeg(*grey, 0.8);
+  ASSERT_TRUE(bytes);
+  const auto decoded = Imaging::decode(*bytes);
+  ASSERT_TRUE(decoded);
+  const std::uint8_t* p = decoded->row(50) + 100 * 4;
+  EXPECT_EQ(p[0], p[1]);
+  EXPECT_EQ(p[1], p[2]);
+  EXPECT_NEAR(p[0], grey->row(50)[100], 6);
+}
+
+TEST(ImagingTest, JPEGRefusesEmptyImageAndNonFiniteQuality) {
+  EXPECT_FALSE(Imaging::jpeg(Image(), 0.6));
+  EXPECT_FALSE(Imaging::jpeg(solid(8, 8, 1, 2, 3), std::nan("")));
+}
+
+Bytes pngOf(const Image& rgba) {
+  png_image control{};
+  control.version = PNG_IMAGE_VERSION;
+  control.width = static_cast<png_uint_32>(rgba.width());
+  control.height = static_cast<png_uint_32>(rgba.height());
+  control.format = PNG_FORMAT_RGBA;
+  png_alloc_size_t size = 0;
+  EXPECT_NE(png_image_write_get_memory_size(control, size, 0, rgba.row(0),
+                                            static_cast<png_int_32>(rgba.stride()), nullptr),
+            0);
+  Bytes bytes(size);
+  EXPECT_NE(png_image_write_to_memory(&control, bytes.data(), &size, 0, rgba.row(0),
+                                      static_cast<png_int_32>(rgba.stride()), nullptr),
+            0);
+  bytes.resize(size);
+  return bytes;
+}
+
+TEST(ImagingTest, PNGDecodesAndCompositesTransparencyOverWhite) {
+  // Left half opaque blue, right half fully transparent black.
+  const Image rgba = makeImage(40, 10, PixelFormat::rgbx, [](int x, int, std::uint8_t* p) {
+    p[0] = 0;
+    p[1] = 0;
+    p[2] = x < 20 ? 255 : 0;
+    p[3] = x < 20 ? 255 : 0;
+  });
+  const Bytes bytes = pngOf(rgba);
+  for (const auto& decoded : {Imaging::decodePNG(bytes), Imaging::decode(bytes)}) {
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->width(), 40);
+    EXPECT_EQ(decoded->height(), 10);
+    const std::uint8_t* blue = decoded->row(5) + 5 * 4;
+    const std::uint8_t* clear = decoded->row(5) + 30 * 4;
+    EXPECT_EQ(blue[0], 0);
+    EXPECT_EQ(blue[2], 255);
+    EXPECT_EQ(clear[0], 255);
+    EXPECT_EQ(clear[1], 255);
+    EXPECT_EQ(clear[2], 255);
+  }
+}
+
+TEST(ImagingTest, DamagedOrHostileDataDecodesToNothing) {
+  const Bytes jpeg = *Imaging::jpeg(gradient(64, 64), 0.6);
+  const Bytes png = pngOf(solid(64, 64, 1, 2, 3));
+
+  std::mt19937 random(7);
+  Bytes noise(5000);
+  for (auto& byte : noise) {
+    byte = static_cast<std::uint8_t>(random());
+  }
+  Bytes jpegHeaderThenNoise(jpeg.begin(), jpeg.begin() + 200);
+  jpegHeaderThenNoise.insert(jpegHeaderThenNoise.end(), noise.begin(), noise.end());
+  Bytes scrambledJPEG = jpeg;
+  for (std::size_t i = jpeg.size() / 3; i < jpeg.size(); i += 7) {
+    scrambledJPEG[i] ^= 0x5a;
+  }
+  Bytes pngWithBadChecksum = png;
+  pngWithBadChecksum[pngWithBadChecksum.size() / 2] ^= 0xff;
+  // Headers claiming 65,000 x 65,000 pixels, otherwise intact: refused before anything that
+  // large is allocated.
+  Bytes giantPNG = png;
+  for (int offset : {16, 20}) {
+    giantPNG[offset] = 0x00;
+    giantPNG[offset + 1] = 0x00;
+    giantPNG[offset + 2] = 0xfd;
+    giantPNG[offset + 3] = 0xe8;
+  }
+  const uLong crc = crc32(0, giantPNG.data() + 12, 17);  // IHDR type and data
+  for (int i = 0; i < 4; ++i) {
+    giantPNG[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+  }
+  Bytes giantJPEG = jpeg;
+  for (std::size_t i = 0; i + 8 < giantJPEG.size(); ++i) {
+    if (giantJPEG[i] == 0xff && giantJPEG[i + 1] == 0xc0) {  // start of frame: height, width
+      giantJPEG[i + 5] = giantJPEG[i + 7] = 0xfd;
+      giantJPEG[i + 6] = giantJPEG[i + 8] = 0xe8;
+      break;
+    }
+  }
+  {
+    // Both headers really are readable and that large, so only the size limit refuses them.
+    png_image header{};
+    header.version = PNG_IMAGE_VERSION;
+    ASSERT_NE(png_image_begin_read_from_memory(&header, giantPNG.data(), giantPNG.size()), 0);
+    EXPECT_EQ(header.width, 65000u);
+    png_image_free(&header);
+    tjhandle handle = tjInitDecompress();
+    int width = 0, height = 0, subsampling = 0, colourSpace = 0;
+    ASSERT_EQ(tjDecompressHeader3(handle, giantJPEG.data(), giantJPEG.size(), &width, &height,
+                                  &subsampling, &colourSpace),
+              0);
+    tjDestroy(handle);
+    EXPECT_EQ(width, 65000);
+    EXPECT_EQ(height, 65000);
+  }
+
+  const std::pair<const char*, Bytes> cases[] = {
+      {"empty", {}},
+      {"noise", noise},
+      {"jpeg magic only", {0xff, 0xd8, 0xff}},
+      {"truncated jpeg", Bytes(jpeg.begin(), jpeg.begin() + jpeg.size() / 2)},
+      {"jpeg header then noise", jpegHeaderThenNoise},
+      {"scrambled jpeg", scrambledJPEG},
+      {"truncated png", Bytes(png.begin(), png.begin() + png.size() / 2)},
+      {"png with bad checksum", pngWithBadChecksum},
+      {"giant png", giantPNG},
+      {"giant jpeg", giantJPEG},
+  };
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(Imaging::decode(bytes));
+    EXPECT_FALSE(Imaging::decodeJPEG(bytes));
+    EXPECT_FALSE(Imaging::decodePNG(bytes));
+  }
+}
+
+}  // namespace
+}  // namespace vistrel
