@@ -366,6 +366,13 @@ class TestWindow {
     return *static_cast<xcb_window_t*>(xcb_get_property_value(reply.get()));
   }
 
+  // Gives it the input focus directly, as happens without a window manager.
+  void focus() const {
+    xcb_set_input_focus(connection_.get(), XCB_INPUT_FOCUS_POINTER_ROOT, window_,
+                        XCB_CURRENT_TIME);
+    sync();
+  }
+
   // Writes `window` into the root's _NET_ACTIVE_WINDOW, as a window manager would.
   void claimActive() const {
     setRootWindowProperty("_NET_ACTIVE_WINDOW", window_);
