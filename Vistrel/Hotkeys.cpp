@@ -5,7 +5,9 @@ namespace vistrel {
 Hotkeys::Hotkeys(std::unique_ptr<HotkeyGrabber> grabber, QObject* parent)
     : QObject(parent), grabber_(std::move(grabber)) {}
 
-Hotkeys::~Hotkeys() { unregisterHotkey(); }
+Hotkeys::~Hotkeys() {
+  unregisterHotkey();
+}
 
 bool Hotkeys::registerHotkey(std::uint32_t keyCode, Modifiers modifiers,
                              std::function<void()> action) {

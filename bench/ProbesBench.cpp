@@ -17,19 +17,24 @@ struct Desktop {
   Desktop() {
     testing::qtApplication();
     for (int i = 0; i < 6; ++i) {
-      windows.push_back(std::make_unique<TestWindow>(TestWindow::Spec{
-          .instance = "app" + std::to_string(i),
-          .className = "App" + std::to_string(i),
-          .title = "Document " + std::to_string(i),
-          .area = {60 + 200 * i, 80 + 90 * i, 700, 500},
-          .color = 0x204060u + 0x101010u * i}));
+      windows.push_back(std::make_unique<TestWindow>(
+          TestWindow::Spec{.instance = "app" + std::to_string(i),
+                           .className = "App" + std::to_string(i),
+                           .title = "Document " + std::to_string(i),
+                           .area = {60 + 200 * i, 80 + 90 * i, 700, 500},
+                           .color = 0x204060u + 0x101010u * i}));
     }
-    windows.push_back(std::make_unique<TestWindow>(TestWindow::Spec{
-        .instance = "keepassxc", .className = "KeePassXC", .title = "Passwords",
-        .area = {300, 300, 600, 400}, .color = 0xCC2222}));
-    windows.push_back(std::make_unique<TestWindow>(TestWindow::Spec{
-        .instance = "Navigator", .className = "firefox", .title = "Bank account — Firefox",
-        .area = {1000, 200, 800, 600}, .color = 0x22AA44}));
+    windows.push_back(std::make_unique<TestWindow>(TestWindow::Spec{.instance = "keepassxc",
+                                                                    .className = "KeePassXC",
+                                                                    .title = "Passwords",
+                                                                    .area = {300, 300, 600, 400},
+                                                                    .color = 0xCC2222}));
+    windows.push_back(
+        std::make_unique<TestWindow>(TestWindow::Spec{.instance = "Navigator",
+                                                      .className = "firefox",
+                                                      .title = "Bank account — Firefox",
+                                                      .area = {1000, 200, 800, 600},
+                                                      .color = 0x22AA44}));
     windows.back()->activate();
     X11Probes::Options options;
     options.display = session.display();

@@ -1,5 +1,3 @@
-#include "Vistrel/platform/linux/DesktopEntries.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,6 +5,7 @@
 #include <thread>
 
 #include "Vistrel/platform/linux/ApplicationIdentity.h"
+#include "Vistrel/platform/linux/DesktopEntries.h"
 
 namespace vistrel {
 namespace {
@@ -84,10 +83,9 @@ TEST(SandboxAppID, ReadsFlatpakAndSnapUnits) {
 class DesktopFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("vistrel-desktop-" + std::to_string(getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()
-                                             ->current_test_info()
-                                             ->name());
+    root_ = fs::temp_directory_path() /
+            ("vistrel-desktop-" + std::to_string(getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root_);
     fs::create_directories(user());
     fs::create_directories(system() / "kde4");
@@ -100,7 +98,8 @@ class DesktopFolder : public ::testing::Test {
   static void write(const fs::path& path, const std::string& name,
                     const std::string& startupWMClass = {}) {
     std::ofstream(path) << "[Desktop Entry]\nType=Application\nName=" << name << "\n"
-                        << (startupWMClass.empty() ? "" : "StartupWMClass=" + startupWMClass + "\n");
+                        << (startupWMClass.empty() ? ""
+                                                   : "StartupWMClass=" + startupWMClass + "\n");
   }
 
   DesktopEntries entries() { return DesktopEntries({user(), system()}, "C"); }

@@ -1,8 +1,7 @@
-#include "Vistrel/Hotkeys.h"
-
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
+#include "Vistrel/Hotkeys.h"
 #include "Vistrel/platform/linux/X11Hotkeys.h"
 #include "Vistrel/platform/linux/X11KeyMap.h"
 #include "tests/Vistrel/XvfbSession.h"
@@ -17,11 +16,11 @@ constexpr std::uint32_t keyO = 31;
 const Modifiers controlOptionCommand = Modifiers::control | Modifiers::option | Modifiers::command;
 
 TEST(X11KeyMap, EveryNamedKeyHasAKeysymAndBack) {
-  const std::uint32_t codes[] = {0,  1,  2,  3,  4,  5,  6,  7,   8,   9,   11,  12,  13,  14, 15,
-                                 16, 17, 18, 19, 20, 21, 22, 23,  24,  25,  26,  27,  28,  29, 30,
-                                 31, 32, 33, 34, 35, 36, 37, 38,  39,  40,  41,  42,  43,  44, 45,
-                                 46, 47, 48, 49, 50, 51, 53, 117, 115, 119, 116, 121, 123, 124,
-                                 125, 126, 122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111};
+  const std::uint32_t codes[] = {
+      0,   1,   2,   3,   4,   5,   6,  7,   8,  9,  11, 12,  13,  14,  15,  16,  17,  18,  19,
+      20,  21,  22,  23,  24,  25,  26, 27,  28, 29, 30, 31,  32,  33,  34,  35,  36,  37,  38,
+      39,  40,  41,  42,  43,  44,  45, 46,  47, 48, 49, 50,  51,  53,  117, 115, 119, 116, 121,
+      123, 124, 125, 126, 122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111};
   ASSERT_EQ(std::size(codes), 73u);
   for (const std::uint32_t code : codes) {
     const auto keysym = keysymForKeyCode(code);
@@ -156,8 +155,8 @@ TEST_F(HotkeysTest, RegisteringAnotherCombinationReplacesTheFirst) {
 TEST_F(HotkeysTest, UnregisterForgetsTheAction) {
   Hotkeys hotkeys(grabber());
   int presses = 0;
-  ASSERT_TRUE(hotkeys.registerHotkey(keyP, Modifiers::control | Modifiers::shift,
-                                     [&] { ++presses; }));
+  ASSERT_TRUE(
+      hotkeys.registerHotkey(keyP, Modifiers::control | Modifiers::shift, [&] { ++presses; }));
   hotkeys.unregisterHotkey();
   press("ctrl+shift+p");
   settle();

@@ -1,6 +1,6 @@
-#include "Vistrel/platform/linux/PixelScaling.h"
-
 #include <gtest/gtest.h>
+
+#include "Vistrel/platform/linux/PixelScaling.h"
 
 namespace vistrel {
 namespace {
@@ -16,7 +16,8 @@ std::vector<std::uint8_t> solid(int width, int height, std::array<std::uint8_t, 
 TEST(ScaleToRGBX, ReordersChannelsAndKeepsSolidColours) {
   // Blue, green, red, unused: the usual layout of a 24-bit X server on little-endian machines.
   const auto pixels = solid(1920, 1080, {30, 120, 210, 0});
-  const CapturedImage image = scaleToRGBX(pixels.data(), 1920, 1080, 1920 * 4, {2, 1, 0}, 1600, 900);
+  const CapturedImage image =
+      scaleToRGBX(pixels.data(), 1920, 1080, 1920 * 4, {2, 1, 0}, 1600, 900);
   ASSERT_EQ(image.width, 1600);
   ASSERT_EQ(image.height, 900);
   ASSERT_EQ(image.stride, 1600 * 4);
@@ -51,7 +52,7 @@ TEST(ScaleToRGBX, AveragesTheAreaEachPixelCovers) {
 
 TEST(ScaleToRGBX, CopiesAtTheSameSizeAndHonoursTheStride) {
   // Two pixels a row and eight bytes of padding after each row.
-  const std::uint8_t pixels[] = {1, 2, 3, 0, 4, 5, 6, 0, 9, 9, 9, 9, 9, 9, 9, 9,
+  const std::uint8_t pixels[] = {1, 2, 3, 0, 4,  5,  6,  0, 9, 9, 9, 9, 9, 9, 9, 9,
                                  7, 8, 9, 0, 10, 11, 12, 0, 9, 9, 9, 9, 9, 9, 9, 9};
   const CapturedImage image = scaleToRGBX(pixels, 2, 2, 16, {0, 1, 2}, 2, 2);
   const Bytes expected = {1, 2, 3, 255, 4, 5, 6, 255, 7, 8, 9, 255, 10, 11, 12, 255};

@@ -1,7 +1,6 @@
-#include "Vistrel/Probes.h"
-
 #include <gtest/gtest.h>
 
+#include "Vistrel/Probes.h"
 #include "tests/Vistrel/FakeProbes.h"
 
 namespace vistrel {

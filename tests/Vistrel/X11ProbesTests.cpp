@@ -1,17 +1,18 @@
-#include "Vistrel/platform/linux/X11Probes.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <xcb/screensaver.h>
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QThread>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
+#include "Vistrel/platform/linux/X11Probes.h"
 #include "tests/Vistrel/XvfbSession.h"
 
 namespace vistrel {
@@ -72,66 +73,96 @@ class PrivateBus {
   QString address_;
 };
 
-// org.freedesktop.ScreenSaver with a GetActive that answers what the test sets. It lives on a
-// thread of its own so that the probe's blocking call on the main thread can be answered.
-class FakeScreenSaver {
+// A D-Bus service of the test's making: one object whose method calls `answer` handles. It
+// lives on a thread of its own so that the probe's blocking call on the main thread is answered.
+class FakeService {
  public:
-  explicit FakeScreenSaver(const QString& address) {
-    object_ = std::make_unique<Object>(active_);
+  // The reply's arguments for a call, or none to refuse it. Runs on the service's thread.
+  using Answer = std::function<std::optional<QVariantList>(const QDBusMessage&)>;
+
+  FakeService(const QString& address, const QString& service, const QString& path, Answer answer)
+      : service_(service), path_(path), name_(QStringLiteral("fake-") + service) {
+    object_ = std::make_unique<Object>(std::move(answer));
     thread_.start();
     object_->moveToThread(&thread_);
-    connection_ = std::make_unique<QDBusConnection>(
-        QDBusConnection::connectToBus(address, QStringLiteral("fake-screensaver")));
-    if (!connection_->registerVirtualObject(QStringLiteral("/org/freedesktop/ScreenSaver"),
-                                            object_.get()) ||
-        !connection_->registerService(QStringLiteral("org.freedesktop.ScreenSaver"))) {
-      throw std::runtime_error("cannot offer the fake screen saver");
+    connection_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, name_));
+    if (!connection_->registerVirtualObject(path_, object_.get()) ||
+        !connection_->registerService(service_)) {
+      throw std::runtime_error("cannot offer the fake " + service.toStdString());
     }
   }
 
-  ~FakeScreenSaver() {
-    connection_->unregisterService(QStringLiteral("org.freedesktop.ScreenSaver"));
-    connection_->unregisterObject(QStringLiteral("/org/freedesktop/ScreenSaver"));
+  ~FakeService() {
+    connection_->unregisterService(service_);
+    connection_->unregisterObject(path_);
     connection_.reset();
-    QDBusConnection::disconnectFromBus(QStringLiteral("fake-screensaver"));
+    QDBusConnection::disconnectFromBus(name_);
     thread_.quit();
     thread_.wait();
   }
 
-  void setActive(bool active) { active_ = active; }
   int calls() const { return object_->calls; }
 
  private:
   class Object : public QDBusVirtualObject {
    public:
-    explicit Object(std::atomic<bool>& active) : active_(active) {}
+    explicit Object(Answer answer) : answer_(std::move(answer)) {}
 
-    QString introspect(const QString&) const override {
-      return QStringLiteral(
-          "<interface name=\"org.freedesktop.ScreenSaver\"><method name=\"GetActive\">"
-          "<arg type=\"b\" direction=\"out\"/></method></interface>");
-    }
+    QString introspect(const QString&) const override { return {}; }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-      if (message.member() != QStringLiteral("GetActive")) {
+      ++calls;
+      const auto arguments = answer_(message);
+      if (!arguments) {
         return false;
       }
-      ++calls;
-      connection.send(message.createReply(QVariant(active_.load())));
+      connection.send(message.createReply(*arguments));
       return true;
     }
 
     std::atomic<int> calls{0};
 
    private:
-    std::atomic<bool>& active_;
+    Answer answer_;
   };
 
-  std::atomic<bool> active_{false};
+  QString service_;
+  QString path_;
+  QString name_;
   std::unique_ptr<Object> object_;
   QThread thread_;
   std::unique_ptr<QDBusConnection> connection_;
 };
+
+// org.freedesktop.ScreenSaver, active or not as the test says.
+std::unique_ptr<FakeService> fakeScreenSaver(const QString& address, std::atomic<bool>& active) {
+  return std::make_unique<FakeService>(
+      address, QStringLiteral("org.freedesktop.ScreenSaver"),
+      QStringLiteral("/org/freedesktop/ScreenSaver"),
+      [&active](const QDBusMessage& call) -> std::optional<QVariantList> {
+        if (call.interface() != QStringLiteral("org.freedesktop.ScreenSaver") ||
+            call.member() != QStringLiteral("GetActive")) {
+          return std::nullopt;
+        }
+        return QVariantList{QVariant(active.load())};
+      });
+}
+
+// logind's session object, with the LockedHint the test sets.
+std::unique_ptr<FakeService> fakeLogind(const QString& address, std::atomic<bool>& locked) {
+  return std::make_unique<FakeService>(
+      address, QStringLiteral("org.freedesktop.login1"),
+      QStringLiteral("/org/freedesktop/login1/session/auto"),
+      [&locked](const QDBusMessage& call) -> std::optional<QVariantList> {
+        const QVariantList arguments = call.arguments();
+        if (call.member() != QStringLiteral("Get") || arguments.size() != 2 ||
+            arguments[0].toString() != QStringLiteral("org.freedesktop.login1.Session") ||
+            arguments[1].toString() != QStringLiteral("LockedHint")) {
+          return std::nullopt;
+        }
+        return QVariantList{QVariant::fromValue(QDBusVariant(locked.load()))};
+      });
+}
 
 class X11ProbesTest : public ::testing::Test {
  protected:
@@ -185,7 +216,10 @@ TEST_F(X11ProbesTest, FrontWindowNamesTheActiveApplicationTitleAndCentre) {
         .title = "Café ☕ naïve 🎉 — Notes.txt"},
        {"org.example.Editor", "Example Editor", "Café ☕ naïve 🎉 — Notes.txt"}},
       // Without _NET_WM_NAME the title is WM_NAME, in Latin-1.
-      {{.instance = "xterm", .className = "XTerm", .legacyTitle = "Fran\xE7" "ais"},
+      {{.instance = "xterm",
+        .className = "XTerm",
+        .legacyTitle = "Fran\xE7"
+                       "ais"},
        {"XTerm", "XTerm", "Français"}},
       {{.instance = "gtkapp",
         .className = "Gtkapp",
@@ -193,8 +227,13 @@ TEST_F(X11ProbesTest, FrontWindowNamesTheActiveApplicationTitleAndCentre) {
         .gtkApplicationID = "org.example.GtkApp"},
        {"org.example.GtkApp", "Gtkapp", "Hello"}},
       // Broken UTF-8 is repaired, never passed on.
-      {{.instance = "broken", .className = "Broken", .title = "ab\xFF" "cd"},
-       {"Broken", "Broken", "ab\xEF\xBF\xBD" "cd"}},
+      {{.instance = "broken",
+        .className = "Broken",
+        .title = "ab\xFF"
+                 "cd"},
+       {"Broken", "Broken",
+        "ab\xEF\xBF\xBD"
+        "cd"}},
       {{.instance = "untitled", .className = "Untitled"}, {"Untitled", "Untitled", std::nullopt}},
       // An application that names itself nowhere.
       {{.title = "Nameless"}, {std::nullopt, "App", "Nameless"}},
@@ -268,8 +307,8 @@ TEST_F(X11ProbesTest, ListsTheMonitors) {
 
 TEST_F(X11ProbesTest, ScreenshotIsAtMostMaxWidthWide) {
   X11Probes probes(options());
-  TestWindow window({.instance = "a", .className = "A", .area = {0, 0, 400, 300},
-                     .color = rgb(blue)});
+  TestWindow window(
+      {.instance = "a", .className = "A", .area = {0, 0, 400, 300}, .color = rgb(blue)});
   const struct {
     int maxWidth;
     int width;
@@ -445,7 +484,7 @@ TEST_F(X11ProbesTest, BlankedScreenCountsAsAsleep) {
   EXPECT_TRUE(testing::waitUntil([&] { return !probes.isScreenLockedOrAsleep(); }));
 }
 
-TEST_F(X11ProbesTest, LockStateComesFromTheScreenSaverService) {
+TEST_F(X11ProbesTest, LockStateComesFromLogindOrTheScreenSaver) {
   PrivateBus bus;
   X11Probes::Options withBus = options();
   withBus.sessionBusAddress = bus.address();
@@ -457,12 +496,20 @@ TEST_F(X11ProbesTest, LockStateComesFromTheScreenSaverService) {
   EXPECT_FALSE(probes.isScreenLockedOrAsleep());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 
-  FakeScreenSaver screenSaver(bus.address());
-  screenSaver.setActive(true);
-  EXPECT_TRUE(probes.isScreenLockedOrAsleep());
-  screenSaver.setActive(false);
+  std::atomic<bool> screenSaverActive{false};
+  std::atomic<bool> sessionLocked{false};
+  const auto screenSaver = fakeScreenSaver(bus.address(), screenSaverActive);
   EXPECT_FALSE(probes.isScreenLockedOrAsleep());
-  EXPECT_GE(screenSaver.calls(), 2);
+  screenSaverActive = true;
+  EXPECT_TRUE(probes.isScreenLockedOrAsleep());
+  screenSaverActive = false;
+
+  const auto logind = fakeLogind(bus.address(), sessionLocked);
+  EXPECT_FALSE(probes.isScreenLockedOrAsleep());
+  sessionLocked = true;
+  EXPECT_TRUE(probes.isScreenLockedOrAsleep());
+  EXPECT_GE(screenSaver->calls(), 3);
+  EXPECT_GE(logind->calls(), 2);
 }
 
 TEST(X11ProbesWithoutDisplay, EveryProbeAnswersAndCaptureFailsClearly) {
@@ -503,8 +550,8 @@ TEST(X11ProbesWithoutWindowManager, FrontWindowFollowsTheInputFocus) {
   X11Probes probes(options);
   EXPECT_EQ(probes.frontWindow(), std::nullopt);
 
-  TestWindow window({.instance = "bare", .className = "Bare", .title = "Plain X",
-                     .area = {40, 60, 200, 100}});
+  TestWindow window(
+      {.instance = "bare", .className = "Bare", .title = "Plain X", .area = {40, 60, 200, 100}});
   window.focus();
   const auto front = probes.frontWindow();
   ASSERT_TRUE(front);

@@ -163,10 +163,10 @@ class XvfbSession {
     if (pipe2(fds, O_CLOEXEC) != 0) {
       throw std::runtime_error("pipe");
     }
-    server_ = ChildProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
-                            options.screen, "+extension", "RANDR", "-nolisten", "tcp", "-wr",
-                            "-noreset"},
-                           {fds[1]});
+    server_ =
+        ChildProcess({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", options.screen,
+                      "+extension", "RANDR", "-nolisten", "tcp", "-wr", "-noreset"},
+                     {fds[1]});
     close(fds[1]);
     const auto number = readLine(fds[0], std::chrono::seconds(20));
     close(fds[0]);
@@ -355,11 +355,11 @@ class TestWindow {
   }
 
   xcb_window_t activeWindow() const {
-    XcbReply<xcb_get_property_reply_t> reply{xcb_get_property_reply(
-        connection_.get(),
-        xcb_get_property(connection_.get(), 0, root_, atom("_NET_ACTIVE_WINDOW"),
-                         XCB_ATOM_WINDOW, 0, 1),
-        nullptr)};
+    XcbReply<xcb_get_property_reply_t> reply{
+        xcb_get_property_reply(connection_.get(),
+                               xcb_get_property(connection_.get(), 0, root_,
+                                                atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1),
+                               nullptr)};
     if (!reply || xcb_get_property_value_length(reply.get()) != 4) {
       return XCB_NONE;
     }
@@ -368,15 +368,12 @@ class TestWindow {
 
   // Gives it the input focus directly, as happens without a window manager.
   void focus() const {
-    xcb_set_input_focus(connection_.get(), XCB_INPUT_FOCUS_POINTER_ROOT, window_,
-                        XCB_CURRENT_TIME);
+    xcb_set_input_focus(connection_.get(), XCB_INPUT_FOCUS_POINTER_ROOT, window_, XCB_CURRENT_TIME);
     sync();
   }
 
   // Writes `window` into the root's _NET_ACTIVE_WINDOW, as a window manager would.
-  void claimActive() const {
-    setRootWindowProperty("_NET_ACTIVE_WINDOW", window_);
-  }
+  void claimActive() const { setRootWindowProperty("_NET_ACTIVE_WINDOW", window_); }
 
   void setRootWindowProperty(const char* name, xcb_window_t value) const {
     xcb_change_property(connection_.get(), XCB_PROP_MODE_REPLACE, root_, atom(name),

@@ -68,7 +68,8 @@ std::optional<std::string> snapID(std::string_view unit) {
   std::string_view app = unit.substr(dot + 1);
   if (const auto next = app.find('.'); next != std::string_view::npos) {
     app = app.substr(0, next);
-  } else if (app.size() > 37 && app[app.size() - 37] == '-' && isUUID(app.substr(app.size() - 36))) {
+  } else if (app.size() > 37 && app[app.size() - 37] == '-' &&
+             isUUID(app.substr(app.size() - 36))) {
     app = app.substr(0, app.size() - 37);
   }
   if (app.empty()) {

@@ -30,22 +30,34 @@ std::string unescape(std::string_view value) {
       continue;
     }
     switch (value[++i]) {
-      case 's': result += ' '; break;
-      case 'n': result += '\n'; break;
-      case 't': result += '\t'; break;
-      case 'r': result += '\r'; break;
-      default: result += value[i]; break;
+      case 's':
+        result += ' ';
+        break;
+      case 'n':
+        result += '\n';
+        break;
+      case 't':
+        result += '\t';
+        break;
+      case 'r':
+        result += '\r';
+        break;
+      default:
+        result += value[i];
+        break;
     }
   }
   return result;
 }
 
-char lowerASCII(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+char lowerASCII(char c) {
+  return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return lowerASCII(x) == lowerASCII(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return lowerASCII(x) == lowerASCII(y);
+         });
 }
 
 // The locale keys a localized value may carry, best match first: lang_COUNTRY@MODIFIER,
@@ -227,8 +239,8 @@ void DesktopEntries::refreshLocked() {
   for (const auto& folder : folders_) {
     std::error_code error;
     std::vector<fs::path> files;
-    for (fs::recursive_directory_iterator it(
-             folder, fs::directory_options::skip_permission_denied, error);
+    for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied,
+                                             error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
       if (it->path().extension() == ".desktop" && it->is_regular_file(error)) {
         files.push_back(it->path());

@@ -52,9 +52,9 @@ class DesktopEntries {
   const std::vector<std::filesystem::path> folders_;
   const std::string locale_;
   std::mutex mutex_;
-  std::optional<Stamps> stamps_;               // GUARDED_BY(mutex_)
-  std::vector<DesktopEntry> entries_;          // GUARDED_BY(mutex_), in precedence order
-  std::map<std::string, std::size_t> byID_;    // GUARDED_BY(mutex_)
+  std::optional<Stamps> stamps_;             // GUARDED_BY(mutex_)
+  std::vector<DesktopEntry> entries_;        // GUARDED_BY(mutex_), in precedence order
+  std::map<std::string, std::size_t> byID_;  // GUARDED_BY(mutex_)
 };
 
 }  // namespace vistrel

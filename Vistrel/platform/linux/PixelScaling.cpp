@@ -102,12 +102,18 @@ using RowScaler = void (*)(const std::uint8_t*, std::uint8_t*, const Taps&);
 template <int r, int g, int b>
 RowScaler rowScalerFor(int length) {
   switch (length) {
-    case 1: return scaleRow<1, r, g, b>;
-    case 2: return scaleRow<2, r, g, b>;
-    case 3: return scaleRow<3, r, g, b>;
-    case 4: return scaleRow<4, r, g, b>;
-    case 5: return scaleRow<5, r, g, b>;
-    default: return nullptr;
+    case 1:
+      return scaleRow<1, r, g, b>;
+    case 2:
+      return scaleRow<2, r, g, b>;
+    case 3:
+      return scaleRow<3, r, g, b>;
+    case 4:
+      return scaleRow<4, r, g, b>;
+    case 5:
+      return scaleRow<5, r, g, b>;
+    default:
+      return nullptr;
   }
 }
 

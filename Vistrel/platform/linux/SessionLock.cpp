@@ -45,10 +45,9 @@ QString logindSessionPath(const QString& id) {
 }
 
 SessionLock::SessionLock(Buses buses, std::chrono::milliseconds timeout)
-    : session_(openBus(buses.sessionAddress, QDBusConnection::sessionBus(), ownSessionName_,
-                       "session")),
-      system_(openBus(buses.systemAddress, QDBusConnection::systemBus(), ownSystemName_,
-                      "system")),
+    : session_(
+          openBus(buses.sessionAddress, QDBusConnection::sessionBus(), ownSessionName_, "session")),
+      system_(openBus(buses.systemAddress, QDBusConnection::systemBus(), ownSystemName_, "system")),
       timeoutMs_(int(timeout.count())) {}
 
 SessionLock::~SessionLock() {

@@ -49,7 +49,9 @@ std::string compoundTextToUTF8(std::string_view bytes) {
   return latin1ToUTF8(latin1);
 }
 
-std::string_view untilNul(std::string_view bytes) { return bytes.substr(0, bytes.find('\0')); }
+std::string_view untilNul(std::string_view bytes) {
+  return bytes.substr(0, bytes.find('\0'));
+}
 
 std::optional<std::string> decodeTitle(const X11Display& display,
                                        const std::optional<Property>& netWMName,
@@ -243,9 +245,8 @@ void X11Display::findExtensions() {
   if (present(&xcb_randr_id)) {
     XcbReply<xcb_randr_query_version_reply_t> version{
         xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr)};
-    hasRandrMonitors =
-        version && (version->major_version > 1 ||
-                    (version->major_version == 1 && version->minor_version >= 5));
+    hasRandrMonitors = version && (version->major_version > 1 ||
+                                   (version->major_version == 1 && version->minor_version >= 5));
   }
 }
 
@@ -407,7 +408,7 @@ std::vector<TopLevel> viewableTopLevels(const X11Display& display) {
     TopLevel top;
     top.window = children[i];
     top.bounds = ScreenRect{geometry->x, geometry->y, geometry->width + 2 * border,
-                      geometry->height + 2 * border};
+                            geometry->height + 2 * border};
     // A window with an alpha channel or reduced opacity may let what lies below show through.
     const auto opacityValue = opacity ? opacity->cardinal() : std::nullopt;
     top.opaque = geometry->depth != 32 && (!opacityValue || *opacityValue == 0xFFFFFFFFu);

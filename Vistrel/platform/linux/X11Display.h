@@ -88,7 +88,7 @@ class X11Display {
 
   std::mutex captureMutex;
   // MIT-SHM stays off after its first failure (as on a remote display).
-  bool shmWorks = true;                            // GUARDED_BY(captureMutex)
+  bool shmWorks = true;                           // GUARDED_BY(captureMutex)
   std::unique_ptr<SharedImageMemory> shmSegment;  // GUARDED_BY(captureMutex)
 
  private:
@@ -138,7 +138,7 @@ std::vector<WindowFacts> readFacts(const X11Display& display,
 struct TopLevel {
   xcb_window_t window = XCB_NONE;
   xcb_window_t speaker = XCB_NONE;
-  ScreenRect bounds;  // border included
+  ScreenRect bounds;   // border included
   bool opaque = true;  // false when what lies below may show through
 };
 

@@ -170,9 +170,8 @@ struct X11Hotkeys::Impl {
         break;
       }
       case XCB_MAPPING_NOTIFY: {
-        auto& mapping =
-            const_cast<xcb_mapping_notify_event_t&>(
-                reinterpret_cast<const xcb_mapping_notify_event_t&>(event));
+        auto& mapping = const_cast<xcb_mapping_notify_event_t&>(
+            reinterpret_cast<const xcb_mapping_notify_event_t&>(event));
         xcb_refresh_keyboard_mapping(symbols.get(), &mapping);
         if (current && mapping.request != XCB_MAPPING_POINTER) {
           // Keys moved: grab the same combination at its new place.

@@ -28,7 +28,7 @@ using x11::X11Display;
 
 // Windows whose application is one of these prompts for a password.
 constexpr std::array<std::string_view, 7> passwordPromptMarks = {
-    "pinentry", "askpass", "gcr-prompter", "gnome-keyring-prompt",
+    "pinentry", "askpass",   "gcr-prompter", "gnome-keyring-prompt",
     "polkit",   "policykit", "kwalletd"};
 
 std::string lowerASCII(std::string text) {
@@ -60,9 +60,8 @@ std::string hostName() {
 struct X11Probes::Impl {
   explicit Impl(Options options)
       : options(std::move(options)),
-        entries(this->options.applicationFolders.empty()
-                    ? DesktopEntries::standardFolders()
-                    : this->options.applicationFolders,
+        entries(this->options.applicationFolders.empty() ? DesktopEntries::standardFolders()
+                                                         : this->options.applicationFolders,
                 DesktopEntries::standardLocale()),
         sessionLock({this->options.sessionBusAddress, this->options.systemBusAddress},
                     this->options.busTimeout),
@@ -112,9 +111,8 @@ struct X11Probes::Impl {
   // top-level window holding the input focus.
   std::optional<xcb_window_t> activeWindow(const X11Display& display) {
     xcb_connection_t* c = display.connection();
-    const auto check =
-        xcb_get_property(c, 0, display.root, display.atoms.netSupportingWMCheck,
-                         XCB_ATOM_WINDOW, 0, 1);
+    const auto check = xcb_get_property(c, 0, display.root, display.atoms.netSupportingWMCheck,
+                                        XCB_ATOM_WINDOW, 0, 1);
     const auto active =
         xcb_get_property(c, 0, display.root, display.atoms.netActiveWindow, XCB_ATOM_WINDOW, 0, 1);
     const auto wmCheck = x11::takeProperty(c, check);
@@ -191,8 +189,8 @@ std::optional<FrontWindow> X11Probes::frontWindow() {
     front.info.appName = "App";
   }
   if (onScreen && geometry && position) {
-    front.center = Point{position->dst_x + geometry->width / 2.0,
-                         position->dst_y + geometry->height / 2.0};
+    front.center =
+        Point{position->dst_x + geometry->width / 2.0, position->dst_y + geometry->height / 2.0};
   }
   return front;
 }
@@ -223,8 +221,8 @@ double X11Probes::idleSeconds() {
     return 0;
   }
   xcb_connection_t* c = display->connection();
-  XcbReply<xcb_screensaver_query_info_reply_t> info{xcb_screensaver_query_info_reply(
-      c, xcb_screensaver_query_info(c, display->root), nullptr)};
+  XcbReply<xcb_screensaver_query_info_reply_t> info{
+      xcb_screensaver_query_info_reply(c, xcb_screensaver_query_info(c, display->root), nullptr)};
   return info ? info->ms_since_user_input / 1000.0 : 0;
 }
 
@@ -271,8 +269,7 @@ bool X11Probes::hasScreenRecordingPermission() {
   xcb_connection_t* c = display->connection();
   xcb_generic_error_t* rawError = nullptr;
   XcbReply<xcb_get_image_reply_t> pixel{xcb_get_image_reply(
-      c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, display->root, 0, 0, 1, 1, ~0u),
-      &rawError)};
+      c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, display->root, 0, 0, 1, 1, ~0u), &rawError)};
   XcbReply<xcb_generic_error_t> error{rawError};
   return pixel != nullptr;
 }
@@ -290,14 +287,14 @@ std::vector<DisplayFrame> X11Probes::displays() {
   std::vector<DisplayFrame> frames;
   if (display->hasRandrMonitors) {
     xcb_connection_t* c = display->connection();
-    XcbReply<xcb_randr_get_monitors_reply_t> monitors{xcb_randr_get_monitors_reply(
-        c, xcb_randr_get_monitors(c, display->root, 1), nullptr)};
+    XcbReply<xcb_randr_get_monitors_reply_t> monitors{
+        xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, display->root, 1), nullptr)};
     if (monitors) {
       for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
            xcb_randr_monitor_info_next(&it)) {
-        const ScreenRect area = x11::intersection(
-            ScreenRect{it.data->x, it.data->y, it.data->width, it.data->height},
-            ScreenRect{0, 0, display->rootWidth, display->rootHeight});
+        const ScreenRect area =
+            x11::intersection(ScreenRect{it.data->x, it.data->y, it.data->width, it.data->height},
+                              ScreenRect{0, 0, display->rootWidth, display->rootHeight});
         if (!area.empty()) {
           frames.push_back({area.x, area.y, area.width, area.height});
         }
@@ -372,8 +369,8 @@ CapturedImage X11Probes::captureScreen(const ExclusionRules& rules, std::optiona
     }
   }
   const PixelSize size = captureSize(raw.width, raw.height, maxWidth);
-  return scaleToRGBX(raw.pixels, raw.width, raw.height, raw.stride, raw.channelBytes,
-                     size.width, size.height);
+  return scaleToRGBX(raw.pixels, raw.width, raw.height, raw.stride, raw.channelBytes, size.width,
+                     size.height);
 }
 
 }  // namespace vistrel

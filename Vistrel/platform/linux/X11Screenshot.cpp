@@ -12,9 +12,13 @@
 namespace vistrel::x11 {
 namespace {
 
-int shiftOf(std::uint32_t mask) { return mask == 0 ? 0 : __builtin_ctz(mask); }
+int shiftOf(std::uint32_t mask) {
+  return mask == 0 ? 0 : __builtin_ctz(mask);
+}
 
-int widthOf(std::uint32_t mask) { return __builtin_popcount(mask); }
+int widthOf(std::uint32_t mask) {
+  return __builtin_popcount(mask);
+}
 
 int strideOf(int width, const PixelFormat& format) {
   const int pad = std::max(8, format.scanlinePad);
@@ -119,8 +123,7 @@ RawImage grabThroughRequest(X11Display& display, const ScreenRect& area) {
       xcb_get_image_reply(c,
                           xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, display.root,
                                         std::int16_t(area.x), std::int16_t(area.y),
-                                        std::uint16_t(area.width), std::uint16_t(area.height),
-                                        ~0u),
+                                        std::uint16_t(area.width), std::uint16_t(area.height), ~0u),
                           &rawError),
       XcbFreeDeleter());
   XcbReply<xcb_generic_error_t> error{rawError};
@@ -174,7 +177,9 @@ SharedImageMemory::~SharedImageMemory() {
   }
 }
 
-ServerGrab::ServerGrab(xcb_connection_t* c) : connection_(c) { xcb_grab_server(c); }
+ServerGrab::ServerGrab(xcb_connection_t* c) : connection_(c) {
+  xcb_grab_server(c);
+}
 
 ServerGrab::~ServerGrab() {
   xcb_ungrab_server(connection_);
