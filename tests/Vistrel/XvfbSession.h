@@ -180,7 +180,8 @@ class XvfbSession {
     setenv("DISPLAY", display_.c_str(), 1);
     if (options.windowManager) {
       windowManager_ = ChildProcess({"openbox", "--sm-disable"});
-      if (!waitUntil([this] { return windowManagerRunning(); }, std::chrono::seconds(20))) {
+      if (!waitUntil([this] { return windowManagerRunning(); }, std::chrono::seconds(20)) ||
+          !windowManagerFramesNewWindows()) {
         throw std::runtime_error("openbox did not start");
       }
     }
@@ -219,6 +220,38 @@ class XvfbSession {
         c.get(), xcb_get_property(c.get(), 0, screen->root, atom->atom, XCB_ATOM_WINDOW, 0, 1),
         nullptr)};
     return check && xcb_get_property_value_length(check.get()) == 4;
+  }
+
+  // The window manager announces itself before it handles new windows, and a window mapped in
+  // between stays without a frame. A fresh window of our own that it frames shows it is ready.
+  bool windowManagerFramesNewWindows() const {
+    int screenNumber = 0;
+    XcbConnection c = connectToDisplay(display_, &screenNumber);
+    const xcb_screen_t* screen = c ? screenOfDisplay(c.get(), screenNumber) : nullptr;
+    if (!screen) {
+      return false;
+    }
+    for (int attempt = 0; attempt < 40; ++attempt) {
+      const xcb_window_t window = xcb_generate_id(c.get());
+      xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 10, 10, 0,
+                        XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+      xcb_map_window(c.get(), window);
+      xcb_flush(c.get());
+      const bool framed = waitUntil(
+          [&] {
+            XcbReply<xcb_query_tree_reply_t> tree{
+                xcb_query_tree_reply(c.get(), xcb_query_tree(c.get(), window), nullptr)};
+            return tree && tree->parent != screen->root;
+          },
+          std::chrono::milliseconds(500));
+      xcb_destroy_window(c.get(), window);
+      XcbReply<xcb_get_input_focus_reply_t> sync{
+          xcb_get_input_focus_reply(c.get(), xcb_get_input_focus(c.get()), nullptr)};
+      if (framed) {
+        return true;
+      }
+    }
+    return false;
   }
 
   ChildProcess server_;
