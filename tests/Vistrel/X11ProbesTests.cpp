@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 
+#include "Vistrel/platform/linux/X11Display.h"
 #include "Vistrel/platform/linux/X11Probes.h"
 #include "tests/Vistrel/XvfbSession.h"
 
@@ -162,6 +163,32 @@ std::unique_ptr<FakeService> fakeLogind(const QString& address, std::atomic<bool
         }
         return QVariantList{QVariant::fromValue(QDBusVariant(locked.load()))};
       });
+}
+
+TEST(ValidUTF8, KeepsGoodTextAndReplacesEveryBadByte) {
+  const std::string replacement = "\xEF\xBF\xBD";
+  const struct {
+    std::string bytes;
+    std::string expected;
+  } cases[] = {
+      {"Café ☕ 🎉", "Café ☕ 🎉"},
+      {"", ""},
+      {"a\xFF"
+       "b",
+       "a" + replacement + "b"},
+      {"\xC3", replacement},                                      // cut short
+      {"\xE2\x98", replacement + replacement},                    // cut short
+      {"\xC0\xAF", replacement + replacement},                    // overlong "/"
+      {"\xED\xA0\x80", replacement + replacement + replacement},  // surrogate half
+      {"\xF4\x90\x80\x80", replacement + replacement + replacement + replacement},  // > U+10FFFF
+      {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},                                     // U+10FFFF
+      {"\xE2\x98"
+       "x",
+       replacement + replacement + "x"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(x11::validUTF8(c.bytes), c.expected);
+  }
 }
 
 class X11ProbesTest : public ::testing::Test {

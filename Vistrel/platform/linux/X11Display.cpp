@@ -101,7 +101,12 @@ std::string validUTF8(std::string_view bytes) {
     } else if (lead >= 0xF0 && lead <= 0xF4) {
       length = 4, minimum = 0x10000;
     }
-    bool valid = length > 0 && i + length <= bytes.size();
+    if (length == 0 || i + length > bytes.size()) {
+      text += "\xEF\xBF\xBD";
+      ++i;
+      continue;
+    }
+    bool valid = true;
     std::uint32_t codePoint = length == 1 ? lead : lead & (0x3F >> (length - 1));
     for (int k = 1; valid && k < length; ++k) {
       const auto next = static_cast<unsigned char>(bytes[i + k]);
