@@ -151,7 +151,7 @@ struct X11Hotkeys::Impl {
     current.reset();
   }
 
-  void handle(const xcb_generic_event_t& event) {
+  void handle(xcb_generic_event_t& event) {
     switch (event.response_type & 0x7F) {
       case XCB_KEY_PRESS: {
         const auto& press = reinterpret_cast<const xcb_key_press_event_t&>(event);
@@ -170,8 +170,7 @@ struct X11Hotkeys::Impl {
         break;
       }
       case XCB_MAPPING_NOTIFY: {
-        auto& mapping = const_cast<xcb_mapping_notify_event_t&>(
-            reinterpret_cast<const xcb_mapping_notify_event_t&>(event));
+        auto& mapping = reinterpret_cast<xcb_mapping_notify_event_t&>(event);
         xcb_refresh_keyboard_mapping(symbols.get(), &mapping);
         if (current && mapping.request != XCB_MAPPING_POINTER) {
           // Keys moved: grab the same combination at its new place.
