@@ -10,7 +10,7 @@ VISTREL_PACKAGES=(
   libtesseract-dev libleptonica-dev tesseract-ocr-eng
   libsecret-1-dev libglib2.0-dev
   libxcb1-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-screensaver0-dev libxcb-dpms0-dev
-  libxcb-keysyms1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xtest0-dev
+  libxcb-keysyms1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xtest0-dev x11proto-dev
   qt6-base-dev qt6-base-dev-tools
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xdotool x11-utils dbus dbus-x11 gnome-keyring libsecret-tools

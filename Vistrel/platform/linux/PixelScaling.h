@@ -1,0 +1,16 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "Vistrel/Probes.h"
+
+namespace vistrel {
+
+// Resamples an image of four bytes a pixel to `outWidth` × `outHeight` by area averaging (each
+// output pixel is the mean of the source area it covers) and writes it as red, green, blue,
+// 255. `channelBytes` says at which byte of a source pixel red, green and blue sit.
+CapturedImage scaleToRGBX(const std::uint8_t* pixels, int width, int height, int stride,
+                          std::array<int, 3> channelBytes, int outWidth, int outHeight);
+
+}  // namespace vistrel

@@ -1,0 +1,119 @@
+#include "Vistrel/platform/linux/SessionLock.h"
+
+#include <QAtomicInteger>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <cstdlib>
+
+namespace vistrel {
+namespace {
+
+QString uniqueConnectionName(const char* kind) {
+  static QAtomicInteger<quint64> counter;
+  return QStringLiteral("vistrel-session-lock-%1-%2")
+      .arg(QLatin1String(kind))
+      .arg(counter.fetchAndAddRelaxed(1));
+}
+
+QDBusConnection openBus(const std::optional<QString>& address, QDBusConnection standard,
+                        std::optional<QString>& ownName, const char* kind) {
+  if (!address) {
+    return standard;
+  }
+  ownName = uniqueConnectionName(kind);
+  return QDBusConnection::connectToBus(*address, *ownName);
+}
+
+}  // namespace
+
+QString logindSessionPath(const QString& id) {
+  // logind escapes every byte outside [A-Za-z0-9] as "_xx", and a leading digit too.
+  QString path = QStringLiteral("/org/freedesktop/login1/session/");
+  const QByteArray bytes = id.toUtf8();
+  for (qsizetype i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    const bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    const bool digit = c >= '0' && c <= '9';
+    if (alpha || (digit && i > 0)) {
+      path += QLatin1Char(c);
+    } else {
+      path += QStringLiteral("_%1").arg(static_cast<unsigned char>(c), 2, 16, QLatin1Char('0'));
+    }
+  }
+  return path;
+}
+
+SessionLock::SessionLock(Buses buses, std::chrono::milliseconds timeout)
+    : session_(
+          openBus(buses.sessionAddress, QDBusConnection::sessionBus(), ownSessionName_, "session")),
+      system_(openBus(buses.systemAddress, QDBusConnection::systemBus(), ownSystemName_, "system")),
+      timeoutMs_(int(timeout.count())) {}
+
+SessionLock::~SessionLock() {
+  if (ownSessionName_) {
+    QDBusConnection::disconnectFromBus(*ownSessionName_);
+  }
+  if (ownSystemName_) {
+    QDBusConnection::disconnectFromBus(*ownSystemName_);
+  }
+}
+
+bool SessionLock::isLocked() const {
+  return logindSaysLocked() ||
+         screenSaverIsActive(QStringLiteral("org.freedesktop.ScreenSaver"),
+                             QStringLiteral("/org/freedesktop/ScreenSaver"),
+                             QStringLiteral("org.freedesktop.ScreenSaver")) ||
+         screenSaverIsActive(QStringLiteral("org.gnome.ScreenSaver"),
+                             QStringLiteral("/org/gnome/ScreenSaver"),
+                             QStringLiteral("org.gnome.ScreenSaver"));
+}
+
+bool SessionLock::logindSaysLocked() const {
+  if (!system_.isConnected()) {
+    return false;
+  }
+  const auto lockedHint = [&](const QString& path) -> std::optional<bool> {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.login1"), path,
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call << QStringLiteral("org.freedesktop.login1.Session") << QStringLiteral("LockedHint");
+    call.setAutoStartService(false);
+    const QDBusMessage reply = system_.call(call, QDBus::Block, timeoutMs_);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+      return std::nullopt;
+    }
+    const QVariant value = reply.arguments().first().value<QDBusVariant>().variant();
+    if (value.metaType().id() != QMetaType::Bool) {
+      return std::nullopt;
+    }
+    return value.toBool();
+  };
+  if (auto locked = lockedHint(QStringLiteral("/org/freedesktop/login1/session/auto"))) {
+    return *locked;
+  }
+  // logind before version 243 has no "auto" session; name ours explicitly.
+  const char* sessionID = std::getenv("XDG_SESSION_ID");
+  if (sessionID && *sessionID) {
+    return lockedHint(logindSessionPath(QString::fromUtf8(sessionID))).value_or(false);
+  }
+  return false;
+}
+
+bool SessionLock::screenSaverIsActive(const QString& service, const QString& path,
+                                      const QString& interface) const {
+  if (!session_.isConnected()) {
+    return false;
+  }
+  QDBusMessage call =
+      QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("GetActive"));
+  call.setAutoStartService(false);
+  const QDBusMessage reply = session_.call(call, QDBus::Block, timeoutMs_);
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+    return false;
+  }
+  const QVariant value = reply.arguments().first();
+  return value.metaType().id() == QMetaType::Bool && value.toBool();
+}
+
+}  // namespace vistrel

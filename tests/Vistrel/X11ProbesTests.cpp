@@ -1,0 +1,585 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+#include <xcb/screensaver.h>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QThread>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "Vistrel/platform/linux/X11Display.h"
+#include "Vistrel/platform/linux/X11Probes.h"
+#include "tests/Vistrel/XvfbSession.h"
+
+namespace vistrel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Area;
+using testing::ChildProcess;
+using testing::TestWindow;
+using testing::XvfbSession;
+
+using Pixel = std::array<std::uint8_t, 3>;
+
+constexpr Pixel black{0, 0, 0};
+constexpr Pixel red{0xCC, 0x22, 0x22};
+constexpr Pixel green{0x22, 0xAA, 0x44};
+constexpr Pixel blue{0x22, 0x44, 0xCC};
+
+Pixel pixelAt(const CapturedImage& image, int x, int y) {
+  const std::uint8_t* p = image.pixels.data() + std::size_t(image.stride) * y + 4 * x;
+  return {p[0], p[1], p[2]};
+}
+
+std::uint32_t rgb(Pixel pixel) {
+  return std::uint32_t(pixel[0]) << 16 | std::uint32_t(pixel[1]) << 8 | pixel[2];
+}
+
+std::string hostName() {
+  char name[256] = {};
+  gethostname(name, sizeof name - 1);
+  return name;
+}
+
+// A D-Bus bus of the test's own, so that no service of the machine answers.
+class PrivateBus {
+ public:
+  PrivateBus() {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+      throw std::runtime_error("pipe");
+    }
+    daemon_ = ChildProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
+                            "--print-address=" + std::to_string(fds[1])},
+                           {fds[1]});
+    close(fds[1]);
+    const auto address = testing::readLine(fds[0], std::chrono::seconds(10));
+    close(fds[0]);
+    if (!address) {
+      throw std::runtime_error("dbus-daemon did not start");
+    }
+    address_ = QString::fromStdString(*address);
+  }
+
+  const QString& address() const { return address_; }
+
+ private:
+  ChildProcess daemon_;
+  QString address_;
+};
+
+// A D-Bus service of the test's making: one object whose method calls `answer` handles. It
+// lives on a thread of its own so that the probe's blocking call on the main thread is answered.
+class FakeService {
+ public:
+  // The reply's arguments for a call, or none to refuse it. Runs on the service's thread.
+  using Answer = std::function<std::optional<QVariantList>(const QDBusMessage&)>;
+
+  FakeService(const QString& address, const QString& service, const QString& path, Answer answer)
+      : service_(service), path_(path), name_(QStringLiteral("fake-") + service) {
+    object_ = std::make_unique<Object>(std::move(answer));
+    thread_.start();
+    object_->moveToThread(&thread_);
+    connection_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, name_));
+    if (!connection_->registerVirtualObject(path_, object_.get()) ||
+        !connection_->registerService(service_)) {
+      throw std::runtime_error("cannot offer the fake " + service.toStdString());
+    }
+  }
+
+  ~FakeService() {
+    connection_->unregisterService(service_);
+    connection_->unregisterObject(path_);
+    connection_.reset();
+    QDBusConnection::disconnectFromBus(name_);
+    thread_.quit();
+    thread_.wait();
+  }
+
+  int calls() const { return object_->calls; }
+
+ private:
+  class Object : public QDBusVirtualObject {
+   public:
+    explicit Object(Answer answer) : answer_(std::move(answer)) {}
+
+    QString introspect(const QString&) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+      ++calls;
+      const auto arguments = answer_(message);
+      if (!arguments) {
+        return false;
+      }
+      connection.send(message.createReply(*arguments));
+      return true;
+    }
+
+    std::atomic<int> calls{0};
+
+   private:
+    Answer answer_;
+  };
+
+  QString service_;
+  QString path_;
+  QString name_;
+  std::unique_ptr<Object> object_;
+  QThread thread_;
+  std::unique_ptr<QDBusConnection> connection_;
+};
+
+// org.freedesktop.ScreenSaver, active or not as the test says.
+std::unique_ptr<FakeService> fakeScreenSaver(const QString& address, std::atomic<bool>& active) {
+  return std::make_unique<FakeService>(
+      address, QStringLiteral("org.freedesktop.ScreenSaver"),
+      QStringLiteral("/org/freedesktop/ScreenSaver"),
+      [&active](const QDBusMessage& call) -> std::optional<QVariantList> {
+        if (call.interface() != QStringLiteral("org.freedesktop.ScreenSaver") ||
+            call.member() != QStringLiteral("GetActive")) {
+          return std::nullopt;
+        }
+        return QVariantList{QVariant(active.load())};
+      });
+}
+
+// logind's session object, with the LockedHint the test sets.
+std::unique_ptr<FakeService> fakeLogind(const QString& address, std::atomic<bool>& locked) {
+  return std::make_unique<FakeService>(
+      address, QStringLiteral("org.freedesktop.login1"),
+      QStringLiteral("/org/freedesktop/login1/session/auto"),
+      [&locked](const QDBusMessage& call) -> std::optional<QVariantList> {
+        const QVariantList arguments = call.arguments();
+        if (call.member() != QStringLiteral("Get") || arguments.size() != 2 ||
+            arguments[0].toString() != QStringLiteral("org.freedesktop.login1.Session") ||
+            arguments[1].toString() != QStringLiteral("LockedHint")) {
+          return std::nullopt;
+        }
+        return QVariantList{QVariant::fromValue(QDBusVariant(locked.load()))};
+      });
+}
+
+TEST(ValidUTF8, KeepsGoodTextAndReplacesEveryBadByte) {
+  const std::string replacement = "\xEF\xBF\xBD";
+  const struct {
+    std::string bytes;
+    std::string expected;
+  } cases[] = {
+      {"Café ☕ 🎉", "Café ☕ 🎉"},
+      {"", ""},
+      {"a\xFF"
+       "b",
+       "a" + replacement + "b"},
+      {"\xC3", replacement},                                      // cut short
+      {"\xE2\x98", replacement + replacement},                    // cut short
+      {"\xC0\xAF", replacement + replacement},                    // overlong "/"
+      {"\xED\xA0\x80", replacement + replacement + replacement},  // surrogate half
+      {"\xF4\x90\x80\x80", replacement + replacement + replacement + replacement},  // > U+10FFFF
+      {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},                                     // U+10FFFF
+      {"\xE2\x98"
+       "x",
+       replacement + replacement + "x"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(x11::validUTF8(c.bytes), c.expected);
+  }
+}
+
+class X11ProbesTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    testing::qtApplication();
+    session_ = new XvfbSession();
+  }
+  static void TearDownTestSuite() {
+    delete session_;
+    session_ = nullptr;
+  }
+
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("vistrel-x11-" + std::to_string(getpid()));
+    fs::create_directories(folder_);
+    std::ofstream(folder_ / "org.example.Editor.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Example Editor\n"
+           "StartupWMClass=ExampleEditor\n";
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  // Probes on the test's display that see only the test's desktop entries and no D-Bus.
+  X11Probes::Options options() const {
+    X11Probes::Options options;
+    options.display = session_->display();
+    options.applicationFolders = {folder_};
+    options.sessionBusAddress = QStringLiteral("unix:path=/nonexistent/vistrel-test-bus");
+    options.systemBusAddress = options.sessionBusAddress;
+    return options;
+  }
+
+  static XvfbSession* session_;
+  fs::path folder_;
+};
+
+XvfbSession* X11ProbesTest::session_ = nullptr;
+
+TEST_F(X11ProbesTest, FrontWindowNamesTheActiveApplicationTitleAndCentre) {
+  X11Probes probes(options());
+  const struct {
+    TestWindow::Spec spec;
+    WindowInfo expected;
+  } cases[] = {
+      {{.instance = "exampleeditor",
+        .className = "ExampleEditor",
+        .title = "Café ☕ naïve 🎉 — Notes.txt"},
+       {"org.example.Editor", "Example Editor", "Café ☕ naïve 🎉 — Notes.txt"}},
+      // Without _NET_WM_NAME the title is WM_NAME, in Latin-1.
+      {{.instance = "xterm",
+        .className = "XTerm",
+        .legacyTitle = "Fran\xE7"
+                       "ais"},
+       {"XTerm", "XTerm", "Français"}},
+      {{.instance = "gtkapp",
+        .className = "Gtkapp",
+        .title = "Hello",
+        .gtkApplicationID = "org.example.GtkApp"},
+       {"org.example.GtkApp", "Gtkapp", "Hello"}},
+      // Broken UTF-8 is repaired, never passed on.
+      {{.instance = "broken",
+        .className = "Broken",
+        .title = "ab\xFF"
+                 "cd"},
+       {"Broken", "Broken",
+        "ab\xEF\xBF\xBD"
+        "cd"}},
+      {{.instance = "untitled", .className = "Untitled"}, {"Untitled", "Untitled", std::nullopt}},
+      // An application that names itself nowhere.
+      {{.title = "Nameless"}, {std::nullopt, "App", "Nameless"}},
+  };
+  for (const auto& c : cases) {
+    TestWindow window(c.spec);
+    window.activate();
+    const auto front = probes.frontWindow();
+    ASSERT_TRUE(front) << c.expected.appName;
+    EXPECT_EQ(front->info, c.expected);
+    const Area area = window.clientArea();
+    ASSERT_TRUE(front->center);
+    EXPECT_DOUBLE_EQ(front->center->x, area.x + area.width / 2.0);
+    EXPECT_DOUBLE_EQ(front->center->y, area.y + area.height / 2.0);
+  }
+}
+
+TEST_F(X11ProbesTest, AnApplicationWithoutAMappedWindowHasNoTitleAndNoCentre) {
+  X11Probes probes(options());
+  TestWindow hidden({.instance = "exampleeditor",
+                     .className = "ExampleEditor",
+                     .title = "Secret plans",
+                     .mapped = false});
+  hidden.claimActive();
+  const auto front = probes.frontWindow();
+  ASSERT_TRUE(front);
+  EXPECT_EQ(front->info, (WindowInfo{"org.example.Editor", "Example Editor", std::nullopt}));
+  EXPECT_EQ(front->center, std::nullopt);
+  hidden.setRootWindowProperty("_NET_ACTIVE_WINDOW", XCB_NONE);
+}
+
+TEST_F(X11ProbesTest, NothingIsInFrontWithoutAnActiveWindow) {
+  X11Probes probes(options());
+  {
+    TestWindow window({.instance = "a", .className = "A", .title = "A"});
+    window.activate();
+    ASSERT_TRUE(probes.frontWindow());
+    window.setRootWindowProperty("_NET_ACTIVE_WINDOW", XCB_NONE);
+  }
+  EXPECT_EQ(probes.frontWindow(), std::nullopt);
+}
+
+TEST_F(X11ProbesTest, OwnWindowsAreNamedAsThisApplication) {
+  X11Probes probes(options());
+  TestWindow own({.instance = "vistrel",
+                  .className = "Vistrel",
+                  .title = "Vistrel Settings",
+                  .pid = std::uint32_t(getpid()),
+                  .machine = hostName()});
+  own.activate();
+  const auto front = probes.frontWindow();
+  ASSERT_TRUE(front);
+  EXPECT_EQ(front->info.bundleID, std::optional<std::string>(ownApplicationID));
+  EXPECT_EQ(front->info.appName, "Vistrel");
+  // A window of the same process ID on another machine is someone else's.
+  TestWindow remote({.instance = "remote",
+                     .className = "Remote",
+                     .title = "Remote",
+                     .pid = std::uint32_t(getpid()),
+                     .machine = "elsewhere.example"});
+  remote.activate();
+  EXPECT_EQ(probes.frontWindow()->info.bundleID, std::optional<std::string>("Remote"));
+}
+
+TEST_F(X11ProbesTest, ListsTheMonitors) {
+  X11Probes probes(options());
+  EXPECT_EQ(probes.displays(), (std::vector<DisplayFrame>{{0, 0, 1920, 1080}}));
+  EXPECT_TRUE(probes.hasScreenRecordingPermission());
+  EXPECT_TRUE(probes.requestScreenRecordingPermission());
+}
+
+TEST_F(X11ProbesTest, ScreenshotIsAtMostMaxWidthWide) {
+  X11Probes probes(options());
+  TestWindow window(
+      {.instance = "a", .className = "A", .area = {0, 0, 400, 300}, .color = rgb(blue)});
+  const struct {
+    int maxWidth;
+    int width;
+    int height;
+  } cases[] = {{1600, 1600, 900}, {4000, 1920, 1080}, {1920, 1920, 1080}, {640, 640, 360}};
+  for (const auto& c : cases) {
+    const CapturedImage image = probes.captureScreen({}, std::nullopt, c.maxWidth);
+    EXPECT_EQ(image.width, c.width);
+    EXPECT_EQ(image.height, c.height);
+    EXPECT_EQ(image.stride, c.width * 4);
+    ASSERT_EQ(image.pixels.size(), std::size_t(image.stride) * image.height);
+  }
+  // The pixels are the screen's: the window's colour at its place, scaled along.
+  const Area area = window.clientArea();
+  const CapturedImage full = probes.captureScreen({}, std::nullopt, 4000);
+  EXPECT_EQ(pixelAt(full, area.x + 10, area.y + 10), blue);
+  const CapturedImage small = probes.captureScreen({}, std::nullopt, 960);
+  EXPECT_EQ(pixelAt(small, (area.x + 100) / 2, (area.y + 100) / 2), blue);
+}
+
+TEST_F(X11ProbesTest, ExcludedWindowIsBlackExactlyWhereItIsVisible) {
+  X11Probes probes(options());
+  TestWindow hidden({.instance = "keepassxc",
+                     .className = "KeePassXC",
+                     .title = "Passwords",
+                     .area = {200, 200, 600, 400},
+                     .color = rgb(red)});
+  TestWindow front({.instance = "notes",
+                    .className = "Notes",
+                    .title = "Shopping list",
+                    .area = {500, 400, 600, 400},
+                    .color = rgb(green)});
+  front.activate();
+  const Area behind = hidden.frameArea();
+  const Area above = front.frameArea();
+  ASSERT_TRUE(above.contains(behind.x + behind.width - 1, behind.y + behind.height - 1))
+      << "the windows must overlap";
+
+  const CapturedImage plain = probes.captureScreen({}, std::nullopt, 4000);
+  const ExclusionRules rules({{"keepassxc", "KeePassXC"}}, {}, true, true, ownApplicationID);
+  const CapturedImage blanked = probes.captureScreen(rules, std::nullopt, 4000);
+  ASSERT_EQ(plain.width, blanked.width);
+  ASSERT_EQ(plain.height, blanked.height);
+  // Before blanking the excluded window shows, partly hidden by the one in front.
+  EXPECT_EQ(pixelAt(plain, behind.x + 50, behind.y + 100), red);
+  EXPECT_EQ(pixelAt(plain, behind.x + behind.width - 5, behind.y + behind.height - 5), green);
+
+  int wrongBlack = 0;
+  int notBlack = 0;
+  for (int y = 0; y < plain.height; ++y) {
+    for (int x = 0; x < plain.width; ++x) {
+      const bool visiblePart = behind.contains(x, y) && !above.contains(x, y);
+      if (visiblePart) {
+        notBlack += pixelAt(blanked, x, y) != black;
+      } else {
+        wrongBlack += pixelAt(blanked, x, y) != pixelAt(plain, x, y);
+      }
+    }
+  }
+  EXPECT_EQ(notBlack, 0) << "pixels of the excluded window that still show";
+  EXPECT_EQ(wrongBlack, 0) << "pixels of other windows that changed";
+  EXPECT_EQ(pixelAt(blanked, behind.x + behind.width - 5, behind.y + behind.height - 5), green);
+}
+
+TEST_F(X11ProbesTest, OwnWindowsNeverShow) {
+  X11Probes probes(options());
+  // One window of this process, and one that names this application without a process ID
+  // (as another instance of it would).
+  TestWindow own({.instance = "vistrel",
+                  .className = "Vistrel",
+                  .title = "Vistrel",
+                  .area = {300, 300, 500, 400},
+                  .color = rgb(blue),
+                  .pid = std::uint32_t(getpid()),
+                  .machine = hostName()});
+  TestWindow named({.instance = "vistrel",
+                    .className = "Vistrel",
+                    .title = "Vistrel Search",
+                    .area = {1000, 300, 500, 400},
+                    .color = rgb(green),
+                    .gtkApplicationID = ownApplicationID});
+  own.activate();
+  for (const Area area : {own.frameArea(), named.frameArea()}) {
+    // Not even rules without an own bundle ID let them through, at any size.
+    for (const int maxWidth : {4000, 1600}) {
+      const CapturedImage image = probes.captureScreen({}, std::nullopt, maxWidth);
+      const double scale = double(image.width) / 1920;
+      for (int y = area.y + 2; y < area.y + area.height - 2; y += 7) {
+        for (int x = area.x + 2; x < area.x + area.width - 2; x += 7) {
+          ASSERT_EQ(pixelAt(image, int(x * scale), int(y * scale)), black)
+              << x << "," << y << " at width " << image.width;
+        }
+      }
+    }
+  }
+}
+
+TEST_F(X11ProbesTest, PrivateWindowsAndTitleWordsAreBlankedOnlyWhenTheRulesSaySo) {
+  X11Probes probes(options());
+  TestWindow privateWindow({.instance = "Navigator",
+                            .className = "firefox",
+                            .title = "Inbox — Private Browsing",
+                            .area = {100, 100, 300, 200},
+                            .color = rgb(red)});
+  TestWindow bank({.instance = "Navigator",
+                   .className = "firefox",
+                   .title = "My Bank-Account — Overview",
+                   .area = {900, 100, 300, 200},
+                   .color = rgb(green)});
+  const Area privateArea = privateWindow.clientArea();
+  const Area bankArea = bank.clientArea();
+  const struct {
+    ExclusionRules rules;
+    Pixel privatePixel;
+    Pixel bankPixel;
+  } cases[] = {
+      {ExclusionRules({}, {}, false, true), red, green},
+      {ExclusionRules({}, {}, true, true), black, green},
+      {ExclusionRules({}, {"bank account"}, false, true), red, black},
+      {ExclusionRules({{"firefox", "Firefox"}}, {}, false, true), black, black},
+  };
+  for (const auto& c : cases) {
+    const CapturedImage image = probes.captureScreen(c.rules, std::nullopt, 4000);
+    EXPECT_EQ(pixelAt(image, privateArea.x + 20, privateArea.y + 20), c.privatePixel);
+    EXPECT_EQ(pixelAt(image, bankArea.x + 20, bankArea.y + 20), c.bankPixel);
+  }
+}
+
+TEST_F(X11ProbesTest, IdleTimeGrowsAndDropsAfterAKeyPress) {
+  X11Probes probes(options());
+  ASSERT_EQ(testing::run({"xdotool", "key", "shift"}), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+  const double idle = probes.idleSeconds();
+  EXPECT_GE(idle, 1.2);
+  EXPECT_LT(idle, 30.0);
+  ASSERT_EQ(testing::run({"xdotool", "key", "shift"}), 0);
+  EXPECT_LT(probes.idleSeconds(), 1.0);
+}
+
+TEST_F(X11ProbesTest, APasswordPromptInFrontTurnsSecureInputOn) {
+  X11Probes probes(options());
+  TestWindow editor({.instance = "exampleeditor", .className = "ExampleEditor", .title = "Notes"});
+  editor.activate();
+  EXPECT_FALSE(probes.isSecureInputOn());
+  const TestWindow::Spec prompts[] = {
+      {.instance = "pinentry-gtk-2", .className = "Pinentry-gtk-2", .title = "Passphrase"},
+      {.instance = "ssh-askpass", .className = "Ssh-askpass", .title = "OpenSSH"},
+      {.instance = "gcr-prompter", .className = "Gcr-prompter", .title = "Unlock Keyring"},
+      {.instance = "polkit-gnome-authentication-agent-1",
+       .className = "Polkit-gnome-authentication-agent-1",
+       .title = "Authenticate"},
+      {.instance = "kwalletd5", .className = "kwalletd5", .title = "KDE Wallet Service"},
+      {.title = "Unlock", .gtkApplicationID = "org.gnome.keyring.SystemPrompter.gcr-prompter"},
+  };
+  for (const auto& spec : prompts) {
+    TestWindow prompt(spec);
+    prompt.activate();
+    EXPECT_TRUE(probes.isSecureInputOn()) << spec.className << spec.gtkApplicationID;
+    editor.activate();
+    EXPECT_FALSE(probes.isSecureInputOn()) << spec.className << spec.gtkApplicationID;
+  }
+}
+
+TEST_F(X11ProbesTest, BlankedScreenCountsAsAsleep) {
+  X11Probes probes(options());
+  TestWindow window({.instance = "a", .className = "A"});
+  EXPECT_FALSE(probes.isScreenLockedOrAsleep());
+  xcb_force_screen_saver(window.connection(), XCB_SCREEN_SAVER_ACTIVE);
+  xcb_flush(window.connection());
+  EXPECT_TRUE(testing::waitUntil([&] { return probes.isScreenLockedOrAsleep(); }));
+  xcb_force_screen_saver(window.connection(), XCB_SCREEN_SAVER_RESET);
+  xcb_flush(window.connection());
+  EXPECT_TRUE(testing::waitUntil([&] { return !probes.isScreenLockedOrAsleep(); }));
+}
+
+TEST_F(X11ProbesTest, LockStateComesFromLogindOrTheScreenSaver) {
+  PrivateBus bus;
+  X11Probes::Options withBus = options();
+  withBus.sessionBusAddress = bus.address();
+  withBus.systemBusAddress = bus.address();
+  X11Probes probes(withBus);
+
+  // Nobody answers on this bus yet: not locked, and no long wait for it.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(probes.isScreenLockedOrAsleep());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+
+  std::atomic<bool> screenSaverActive{false};
+  std::atomic<bool> sessionLocked{false};
+  const auto screenSaver = fakeScreenSaver(bus.address(), screenSaverActive);
+  EXPECT_FALSE(probes.isScreenLockedOrAsleep());
+  screenSaverActive = true;
+  EXPECT_TRUE(probes.isScreenLockedOrAsleep());
+  screenSaverActive = false;
+
+  const auto logind = fakeLogind(bus.address(), sessionLocked);
+  EXPECT_FALSE(probes.isScreenLockedOrAsleep());
+  sessionLocked = true;
+  EXPECT_TRUE(probes.isScreenLockedOrAsleep());
+  EXPECT_GE(screenSaver->calls(), 3);
+  EXPECT_GE(logind->calls(), 2);
+}
+
+TEST(X11ProbesWithoutDisplay, EveryProbeAnswersAndCaptureFailsClearly) {
+  const char* previous = std::getenv("DISPLAY");
+  const std::optional<std::string> saved = previous ? std::optional(previous) : std::nullopt;
+  unsetenv("DISPLAY");
+  X11Probes::Options options;
+  options.sessionBusAddress = QStringLiteral("unix:path=/nonexistent/vistrel-test-bus");
+  options.systemBusAddress = options.sessionBusAddress;
+  X11Probes probes(options);
+  EXPECT_FALSE(probes.hasScreenRecordingPermission());
+  EXPECT_FALSE(probes.requestScreenRecordingPermission());
+  EXPECT_EQ(probes.frontWindow(), std::nullopt);
+  EXPECT_FALSE(probes.isScreenLockedOrAsleep());
+  EXPECT_FALSE(probes.isSecureInputOn());
+  EXPECT_EQ(probes.idleSeconds(), 0);
+  EXPECT_TRUE(probes.displays().empty());
+  try {
+    probes.captureScreen({}, Point{10, 10}, 1600);
+    ADD_FAILURE() << "captured without a display";
+  } catch (const CaptureError& error) {
+    EXPECT_EQ(error.code(), CaptureError::Code::noDisplay);
+    EXPECT_STREQ(error.what(), "No display to capture");
+  }
+  if (saved) {
+    setenv("DISPLAY", saved->c_str(), 1);
+  }
+}
+
+// Without a window manager the front window is the one holding the input focus.
+TEST(X11ProbesWithoutWindowManager, FrontWindowFollowsTheInputFocus) {
+  XvfbSession session({.windowManager = false});
+  X11Probes::Options options;
+  options.display = session.display();
+  options.applicationFolders = {"/nonexistent"};
+  options.sessionBusAddress = QStringLiteral("unix:path=/nonexistent/vistrel-test-bus");
+  options.systemBusAddress = options.sessionBusAddress;
+  X11Probes probes(options);
+  EXPECT_EQ(probes.frontWindow(), std::nullopt);
+
+  TestWindow window(
+      {.instance = "bare", .className = "Bare", .title = "Plain X", .area = {40, 60, 200, 100}});
+  window.focus();
+  const auto front = probes.frontWindow();
+  ASSERT_TRUE(front);
+  EXPECT_EQ(front->info, (WindowInfo{"Bare", "Bare", "Plain X"}));
+  EXPECT_EQ(front->center, (Point{140, 110}));
+}
+
+}  // namespace
+}  // namespace vistrel
