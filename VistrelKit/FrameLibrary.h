@@ -4,15 +4,20 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "VistrelKit/Calendar.h"
 #include "VistrelKit/Date.h"
 #include "VistrelKit/FrameKeys.h"
+#include "VistrelKit/FrameRecords.h"
 #include "VistrelKit/KeyStore.h"
+#include "VistrelKit/RetentionPolicy.h"
 #include "VistrelKit/SQLiteDB.h"
+#include "VistrelKit/SearchQuery.h"
 
 namespace vistrel {
 
@@ -70,7 +75,64 @@ class FrameLibrary {
   // "YYYY-MM-DD" of the date's local day in the library's calendar.
   std::string dayFolderName(Date date) const;
 
+  // Seals and stores a frame (image file, rows, index tokens) in one transaction and returns its
+  // identifier. On failure nothing stays behind, not even the image file, and the identifier is
+  // handed out again by the next store. Raises SQLiteError, VistrelCryptoError::damaged, the
+  // file system's errors and the JSON encoder's errors.
+  std::int64_t store(const NewFrame& frame);
+
+  // Deletes the frames (rows in one transaction, then their files, emptied day folders and free
+  // pages) and returns how many existed. Unknown and repeated identifiers are not counted. Only
+  // SQLiteError is raised, and then nothing was deleted.
+  std::int64_t remove(const std::vector<std::int64_t>& ids);
+  // Deletes every frame with start <= date < end.
+  std::int64_t deleteRange(Date start, Date end);
+
+  // The SQL text and values of a search. An empty match expression means there is no text
+  // condition.
+  struct SearchSQL {
+    std::string text;
+    std::vector<SQLValue> values;
+  };
+  static SearchSQL searchSQL(const std::string& matchExpression, const std::optional<Bytes>& appTag,
+                             std::optional<Date> start, std::optional<Date> end,
+                             std::int64_t limit);
+
+  // Frames matching the query (every candidate verified against its decrypted text), newest
+  // first, at most limit of them. Frames whose metadata does not open are left out.
+  std::vector<FrameSummary> search(const SearchQuery& query, const std::optional<Bytes>& appTag,
+                                   std::optional<Date> start, std::optional<Date> end,
+                                   std::int64_t limit);
+  // One frame with the lines matching the query; nothing when there is no such frame. Raises
+  // VistrelCryptoError::damaged or RecordDecodingError when the frame does not open.
+  std::optional<FrameSummary> summary(std::int64_t id, const SearchQuery& query);
+  // Opens a frame's sealed metadata. Raises VistrelCryptoError::damaged or RecordDecodingError.
+  FrameMeta decodeMeta(const Bytes& sealed, std::int64_t id) const;
+  // The frame's JPEG; nothing when there is no such frame. Raises the file system's errors and
+  // VistrelCryptoError::damaged.
+  std::optional<Bytes> image(std::int64_t id);
+
+  // Stamps with start <= date < end, by date, then identifier.
+  std::vector<FrameStamp> stamps(Date start, Date end);
+  // The stamps of the calendar day containing the date.
+  std::vector<FrameStamp> dayStamps(Date date);
+  std::vector<FrameStamp> allStamps();
+  // Applications that have frames, most frames first; records that do not open are left out.
+  std::vector<AppEntry> apps();
+  LibraryStats stats(Date now);
+
+  // Deletes the frames past the retention period and then the oldest until the cap is met;
+  // returns how many were deleted.
+  std::int64_t cleanup(const RetentionPolicy& policy, Date now);
+  // Copies the write-ahead log into the database and truncates the log.
+  void checkpoint();
+
  private:
+  // REQUIRES: mutex_ held.
+  std::int64_t removeLocked(const std::vector<std::int64_t>& ids);
+  // REQUIRES: mutex_ held.
+  std::vector<FrameStamp> stampsLocked(Date start, Date end);
+
   // REQUIRES: mutex_ held (or the object still under construction).
   void checkKeyLocked();
   // REQUIRES: mutex_ held, inside a write transaction.

@@ -1,0 +1,161 @@
+#include <set>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "VistrelKit/FrameLibrary.h"
+#include "VistrelKit/PrivateFiles.h"
+#include "VistrelKit/Retention.h"
+#include "VistrelKit/TextIndex.h"
+
+namespace vistrel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The frame's index terms as sorted, space-separated keyed tokens.
+std::string tokenList(const FrameKeys& keys, const FrameMeta& meta) {
+  std::set<std::string> tokens;
+  for (const std::string& term : TextIndex::indexTerms(meta.indexText())) {
+    tokens.insert(keys.token(term));
+  }
+  std::string list;
+  for (const std::string& token : tokens) {
+    if (!list.empty()) {
+      list += ' ';
+    }
+    list += token;
+  }
+  return list;
+}
+
+// Removes the frame file written by a store that did not commit, unless the commit went through.
+class UncommittedFile {
+ public:
+  explicit UncommittedFile(fs::path file) : file_(std::move(file)) {}
+  UncommittedFile(const UncommittedFile&) = delete;
+  UncommittedFile& operator=(const UncommittedFile&) = delete;
+  ~UncommittedFile() {
+    if (!committed_) {
+      std::error_code ignored;
+      fs::remove(file_, ignored);
+    }
+  }
+  void commit() { committed_ = true; }
+
+ private:
+  fs::path file_;
+  bool committed_ = false;
+};
+
+}  // namespace
+
+std::int64_t FrameLibrary::store(const NewFrame& frame) {
+  const std::lock_guard lock(mutex_);
+  std::optional<UncommittedFile> written;
+  const std::int64_t id = inTransaction([&] {
+    const std::int64_t id = allocateIDLocked();
+    const std::string json = frame.meta.encode();
+    const Bytes sealedMeta = keys_.seal(bytesOf(json), sealContext::frameMeta(id));
+    const Bytes sealedThumb = keys_.seal(frame.thumbnail, sealContext::frameThumb(id));
+    const Bytes sealedImage = keys_.seal(frame.jpeg, sealContext::frameImage(id));
+    const std::string day = dayFolderName(frame.date);
+    const std::string relative = "frames/" + day + "/" + std::to_string(id) + ".vsf";
+    const fs::path file = folder_ / relative;
+    createPrivateFolders(file.parent_path());
+    written.emplace(file);
+    writeFileAtomically(file, sealedImage);
+
+    const std::string appKey = frame.meta.bundleID ? *frame.meta.bundleID : frame.meta.appName;
+    const Bytes tag = keys_.tag(appKey);
+    const AppRecord record{frame.meta.appName, frame.meta.bundleID};
+    const Bytes sealedApp = keys_.seal(bytesOf(record.encode()), sealContext::app(tag));
+    db_->run("INSERT OR IGNORE INTO apps(tag, meta) VALUES(?, ?)", {tag, sealedApp});
+
+    const std::string tokens = tokenList(keys_, frame.meta);
+    const auto estimate = static_cast<std::int64_t>(sealedMeta.size() + sealedThumb.size() +
+                                                    sealedImage.size() + tokens.size() / 2);
+    db_->run(
+        "INSERT INTO frames(id, ts, app_tag, bytes, meta, thumb, file) VALUES(?, ?, ?, ?, ?, ?, ?)",
+        {id, secondsSince1970(frame.date), tag, estimate, sealedMeta, sealedThumb, relative});
+    db_->run("INSERT INTO frame_index(rowid, terms) VALUES(?, ?)", {id, tokens});
+    return id;
+  });
+  if (written) {
+    written->commit();
+  }
+  return id;
+}
+
+std::int64_t FrameLibrary::remove(const std::vector<std::int64_t>& ids) {
+  const std::lock_guard lock(mutex_);
+  return removeLocked(ids);
+}
+
+std::int64_t FrameLibrary::removeLocked(const std::vector<std::int64_t>& ids) {
+  if (ids.empty()) {
+    return 0;
+  }
+  std::vector<std::string> files;
+  const std::int64_t count = inTransaction([&] {
+    std::int64_t deleted = 0;
+    Statement select = db_->prepare("SELECT file FROM frames WHERE id = ?");
+    for (const std::int64_t id : ids) {
+      select.bind({id});
+      if (!select.step()) {
+        continue;
+      }
+      files.push_back(select.columnText(0));
+      db_->run("DELETE FROM frames WHERE id = ?", {id});
+      db_->run("DELETE FROM frame_index WHERE rowid = ?", {id});
+      ++deleted;
+    }
+    db_->run("DELETE FROM apps WHERE tag NOT IN (SELECT DISTINCT app_tag FROM frames)");
+    return deleted;
+  });
+
+  std::set<fs::path> folders;
+  for (const std::string& relative : files) {
+    const fs::path file = folder_ / relative;
+    std::error_code ignored;
+    fs::remove(file, ignored);
+    folders.insert(file.parent_path());
+  }
+  for (const fs::path& folder : folders) {
+    std::error_code error;
+    const fs::directory_iterator entries(folder, error);
+    if (!error && entries == fs::directory_iterator()) {
+      fs::remove(folder, error);
+    }
+  }
+  try {
+    db_->exec("PRAGMA incremental_vacuum");
+  } catch (const SQLiteError&) {
+    // The frames are gone; the free pages are returned by a later deletion.
+  }
+  return count;
+}
+
+std::int64_t FrameLibrary::deleteRange(Date start, Date end) {
+  const std::lock_guard lock(mutex_);
+  std::vector<std::int64_t> ids;
+  for (const FrameStamp& stamp : stampsLocked(start, end)) {
+    ids.push_back(stamp.id);
+  }
+  return removeLocked(ids);
+}
+
+std::int64_t FrameLibrary::cleanup(const RetentionPolicy& policy, Date now) {
+  const std::lock_guard lock(mutex_);
+  const std::vector<std::int64_t> selected =
+      Retention::select(stampsLocked(Date::min(), Date::max()), policy, now);
+  return removeLocked(selected);
+}
+
+void FrameLibrary::checkpoint() {
+  const std::lock_guard lock(mutex_);
+  db_->exec("PRAGMA wal_checkpoint(TRUNCATE)");
+}
+
+}  // namespace vistrel
