@@ -113,6 +113,32 @@ TEST_F(StoreTest, UnwritableDayFolderRollsBack) {
   EXPECT_EQ(library->store(frame(at(), "text")), 1);
 }
 
+TEST_F(StoreTest, FailedDeleteTouchesNoFile) {
+  library->store(frame(at(), "a"));
+  library->store(frame(at(1), "b"));
+  inspect()->exec(
+      "CREATE TRIGGER keep BEFORE DELETE ON frames WHEN old.id = 2 BEGIN SELECT RAISE(ABORT, "
+      "'kept'); END");
+  EXPECT_THROW(library->remove({1, 2}), SQLiteError);
+  EXPECT_EQ(count("SELECT COUNT(*) FROM frames"), 2);
+  EXPECT_EQ(count("SELECT COUNT(*) FROM frame_index"), 2);
+  EXPECT_TRUE(fs::exists(folder() / "frames/2025-03-09/1.vsf"));
+  EXPECT_TRUE(fs::exists(folder() / "frames/2025-03-09/2.vsf"));
+}
+
+// With another connection holding the write lock, any transaction would wait out the busy
+// timeout and fail; doing nothing must not touch the database at all.
+TEST_F(StoreTest, NothingToDeleteOpensNoTransaction) {
+  library->store(frame(at(), "a"));
+  const std::shared_ptr<SQLiteDB> other = inspect();
+  other->exec("BEGIN IMMEDIATE");
+  EXPECT_EQ(library->remove({}), 0);
+  EXPECT_EQ(library->cleanup(RetentionPolicy{30, 1 << 30}, at()), 0);
+  EXPECT_THROW(library->remove({1}), SQLiteError);
+  other->exec("ROLLBACK");
+  EXPECT_EQ(library->remove({1}), 1);
+}
+
 TEST_F(StoreTest, LastFrameOfADayRemovesItsFolder) {
   library->store(frame(at(), "a"));
   library->store(frame(at(60), "b"));
