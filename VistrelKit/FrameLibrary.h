@@ -128,6 +128,10 @@ class FrameLibrary {
   void checkpoint();
 
  private:
+  // The absolute path of a frame file named in the database, or nothing when the name does not
+  // have the shape "frames/<day>/<file>": a damaged or planted row must never make the library
+  // read or delete anything outside a day folder.
+  std::optional<std::filesystem::path> frameFile(const std::string& relative) const;
   // REQUIRES: mutex_ held.
   std::int64_t removeLocked(const std::vector<std::int64_t>& ids);
   // REQUIRES: mutex_ held.

@@ -148,7 +148,11 @@ std::optional<Bytes> FrameLibrary::image(std::int64_t id) {
     }
     relative = statement.columnText(0);
   }
-  return keys_.unseal(readFile(folder_ / relative), sealContext::frameImage(id));
+  const std::optional<fs::path> file = frameFile(relative);
+  if (!file) {
+    throw VistrelCryptoError::damaged();
+  }
+  return keys_.unseal(readFile(*file), sealContext::frameImage(id));
 }
 
 std::vector<FrameStamp> FrameLibrary::stamps(Date start, Date end) {

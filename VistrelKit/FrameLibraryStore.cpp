@@ -51,6 +51,20 @@ class UncommittedFile {
 
 }  // namespace
 
+std::optional<fs::path> FrameLibrary::frameFile(const std::string& relative) const {
+  const fs::path path(relative);
+  std::vector<fs::path> parts(path.begin(), path.end());
+  if (path.is_absolute() || parts.size() != 3 || parts[0] != "frames") {
+    return std::nullopt;
+  }
+  for (const fs::path& part : {parts[1], parts[2]}) {
+    if (part.empty() || part == "." || part == "..") {
+      return std::nullopt;
+    }
+  }
+  return folder_ / path;
+}
+
 std::int64_t FrameLibrary::store(const NewFrame& frame) {
   const std::lock_guard lock(mutex_);
   std::optional<UncommittedFile> written;
@@ -117,10 +131,13 @@ std::int64_t FrameLibrary::removeLocked(const std::vector<std::int64_t>& ids) {
 
   std::set<fs::path> folders;
   for (const std::string& relative : files) {
-    const fs::path file = folder_ / relative;
+    const std::optional<fs::path> file = frameFile(relative);
+    if (!file) {
+      continue;
+    }
     std::error_code ignored;
-    fs::remove(file, ignored);
-    folders.insert(file.parent_path());
+    fs::remove(*file, ignored);
+    folders.insert(file->parent_path());
   }
   for (const fs::path& folder : folders) {
     std::error_code error;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 
 #include "VistrelKit/PrivateFiles.h"
 #include "VistrelKit/RecordDecodingError.h"
@@ -131,6 +132,9 @@ TEST_F(SearchTest, WordsArePrefixesVerifiedInFull) {
   EXPECT_EQ(find("invoice", 150, std::nullopt, at(0), at(50)), (std::vector<std::int64_t>{1}));
   EXPECT_EQ(find("invoice", 150, std::nullopt, at(1)), (std::vector<std::int64_t>{6}));
   EXPECT_EQ(find("invoice", 1), (std::vector<std::int64_t>{6}));
+  EXPECT_EQ(find("invoice", 0), (std::vector<std::int64_t>{}));
+  EXPECT_EQ(find("", 0), (std::vector<std::int64_t>{}));
+  EXPECT_EQ(find("", -1), (std::vector<std::int64_t>{}));
 
   const std::vector<FrameSummary> hits =
       library->search(SearchQuery::parse("acme"), std::nullopt, std::nullopt, std::nullopt, 5);

@@ -139,6 +139,26 @@ TEST_F(StoreTest, NothingToDeleteOpensNoTransaction) {
   EXPECT_EQ(library->remove({1}), 1);
 }
 
+// The file column is not sealed; a row pointing elsewhere must not become a way to delete or read
+// other files.
+TEST_F(StoreTest, FileNamesOutsideADayFolderAreNeverTouched) {
+  for (int i = 0; i < 4; ++i) {
+    library->store(frame(at(i), "a"));
+  }
+  const std::vector<std::string> planted{"frames/../history.sqlite", "/etc/hostname",
+                                         "history.sqlite",
+                                         "frames/2025-03-09/../../history.sqlite"};
+  for (std::size_t i = 0; i < planted.size(); ++i) {
+    inspect()->run("UPDATE frames SET file = ? WHERE id = ?",
+                   {planted[i], static_cast<std::int64_t>(i + 1)});
+    EXPECT_THROW(library->image(static_cast<std::int64_t>(i + 1)), VistrelCryptoError)
+        << planted[i];
+  }
+  EXPECT_EQ(library->remove({1, 2, 3, 4}), 4);
+  EXPECT_TRUE(fs::exists(folder() / "history.sqlite"));
+  EXPECT_EQ(library->store(frame(at(), "b")), 5);
+}
+
 TEST_F(StoreTest, LastFrameOfADayRemovesItsFolder) {
   library->store(frame(at(), "a"));
   library->store(frame(at(60), "b"));
