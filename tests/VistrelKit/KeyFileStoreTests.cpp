@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/VistrelKit/ScopedEnvironment.h"
 #include "VistrelKit/KeyFileStore.h"
 #include "VistrelKit/VistrelCryptoError.h"
 #include "tests/VistrelKit/TemporaryFolder.h"
@@ -52,30 +53,6 @@ std::int32_t keychainStatusOf(auto&& operation) {
   ADD_FAILURE() << "expected a keychain error";
   return 1;
 }
-
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name))
-      old_ = old;
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnvironment() {
-    if (old_) {
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
 
 class KeyFileStoreTest : public ::testing::Test {
  protected:

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "tests/VistrelKit/ScopedEnvironment.h"
 #include "VistrelKit/KeyFileStore.h"
 #include "VistrelKit/PlatformKeyStore.h"
 #include "tests/VistrelKit/TemporaryFolder.h"
@@ -23,30 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
-
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name))
-      old_ = old;
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnvironment() {
-    if (old_) {
-      ::setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_.c_str());
-    }
-  }
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
 
 // A socket that accepts connections into its backlog and never says a word.
 class SilentSocket {
