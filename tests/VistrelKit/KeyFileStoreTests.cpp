@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/VistrelKit/KeychainStatus.h"
 #include "tests/VistrelKit/ScopedEnvironment.h"
 #include "VistrelKit/KeyFileStore.h"
 #include "VistrelKit/VistrelCryptoError.h"
@@ -41,17 +42,6 @@ mode_t permissionsOf(const fs::path& path) {
   struct stat info {};
   EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
   return info.st_mode & 07777;
-}
-
-std::int32_t keychainStatusOf(auto&& operation) {
-  try {
-    operation();
-  } catch (const VistrelCryptoError& error) {
-    EXPECT_EQ(error.kind(), VistrelCryptoError::Kind::keychain);
-    return error.status();
-  }
-  ADD_FAILURE() << "expected a keychain error";
-  return 1;
 }
 
 class KeyFileStoreTest : public ::testing::Test {

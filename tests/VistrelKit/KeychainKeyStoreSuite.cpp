@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/VistrelKit/KeychainStatus.h"
 #include "VistrelKit/GLibHandles.h"
 #include "VistrelKit/KeyFileStore.h"
 #include "VistrelKit/KeychainKeyStore.h"
@@ -28,17 +29,6 @@ MasterKey keyOf(std::uint8_t seed) {
   for (std::size_t i = 0; i < bytes.size(); ++i)
     bytes[i] = static_cast<std::uint8_t>(seed * 31 + i);
   return MasterKey(bytes);
-}
-
-std::int32_t keychainStatusOf(auto&& operation) {
-  try {
-    operation();
-  } catch (const VistrelCryptoError& error) {
-    EXPECT_EQ(error.kind(), VistrelCryptoError::Kind::keychain);
-    return error.status();
-  }
-  ADD_FAILURE() << "expected a keychain error";
-  return 1;
 }
 
 SecretService* secretService() {
