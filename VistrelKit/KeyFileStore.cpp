@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "VistrelKit/DataFolder.h"
 #include "VistrelKit/VistrelCryptoError.h"
 
 namespace vistrel {
@@ -139,21 +140,6 @@ void syncFolder(const std::filesystem::path& folder) {
     failWithErrno(errno);
   if (::fsync(fd.get()) != 0)
     failWithErrno(errno);
-}
-
-std::filesystem::path homeFolder() {
-  long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-      found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] != '\0') {
-    return found->pw_dir;
-  }
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0')
-    return home;
-  return {};
 }
 
 }  // namespace
