@@ -271,10 +271,18 @@ TEST_F(CliTest, DeleteRecentTodayAndCleanupFollowTheApplicationsRanges) {
   // Frames 3 days ago, 2 hours ago (when that is still today, else just after midnight),
   // 2 minutes ago and 20 seconds ahead, which the one-minute margin of the ranges covers.
   const double earlierToday = std::max(current - 7200, midnight + 1);
+  // Stored images are no wider than the settings' maxWidth.
+  fs::create_directories(dataDir);
+  std::ofstream(dataDir / "config.json") << R"({"maxWidth": 600})";
   for (double at : {current - 3 * 86400, earlierToday, current - 120, current + 20}) {
     const Result result = cli({"ingest", "--at", std::to_string(at), a.string()});
     ASSERT_EQ(result.status, 0) << result.err;
   }
+  const json first = cliJSON({"show", "1"});
+  EXPECT_EQ(first.at("width"), 600);
+  EXPECT_EQ(first.at("height"), 80);
+  EXPECT_EQ(readFile(dataDir / "config.json"), R"({"maxWidth": 600})");
+
   EXPECT_EQ(cliJSON({"delete-recent", "5"}), json({{"deleted", 2}}));
   EXPECT_EQ(ids(cliJSON({"stamps"})), (std::vector<std::int64_t>{1, 2}));
   EXPECT_EQ(cliJSON({"cleanup", "--days", "0"}), json({{"deleted", 1}})) << "0 days counts as 1";
