@@ -247,6 +247,11 @@ TEST_F(CliTest, IngestSearchShowImageDeleteAndStats) {
   EXPECT_EQ(ids(cliJSON({"search", "--app", apps[0].at("tag").get<std::string>(), "invoice"})),
             (std::vector<std::int64_t>{1}));
   EXPECT_EQ(ids(cliJSON({"stamps"})), (std::vector<std::int64_t>{1, 2}));
+  const Calendar::Day day = Calendar::systemDefault().day(dateFromSeconds1970(at));
+  char dayText[16];
+  std::snprintf(dayText, sizeof dayText, "%04d-%02d-%02d", day.year, day.month, day.day);
+  EXPECT_EQ(ids(cliJSON({"stamps", "--day", dayText})), (std::vector<std::int64_t>{1, 2}));
+  EXPECT_EQ(ids(cliJSON({"stamps", "--day", "2001-01-01"})), (std::vector<std::int64_t>{}));
 
   EXPECT_EQ(cliJSON({"delete", "1", "1", "99"}), json({{"deleted", 1}}));
   EXPECT_EQ(ids(cliJSON({"search", "invo"})), (std::vector<std::int64_t>{}));
@@ -278,6 +283,9 @@ TEST_F(CliTest, DeleteRecentTodayAndCleanupFollowTheApplicationsRanges) {
     const Result result = cli({"ingest", "--at", std::to_string(at), a.string()});
     ASSERT_EQ(result.status, 0) << result.err;
   }
+  EXPECT_EQ(ids(cliJSON({"search", "--range", "today"})), (std::vector<std::int64_t>{4, 3, 2}));
+  EXPECT_EQ(ids(cliJSON({"search", "--range", "week"})), (std::vector<std::int64_t>{4, 3, 2, 1}));
+  EXPECT_EQ(ids(cliJSON({"search", "--range", "month", "alpha"})).size(), 4u);
   const json first = cliJSON({"show", "1"});
   EXPECT_EQ(first.at("width"), 600);
   EXPECT_EQ(first.at("height"), 80);
