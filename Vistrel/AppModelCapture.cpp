@@ -124,7 +124,7 @@ void AppModel::tick(std::function<void(const TickReport&)> done) {
         }
         return shot;
       },
-      [this, now, front = std::move(front), rules = std::move(rules),
+      [this, now, front, rules,
        done = std::move(done)](Screenshot shot) {
         tickAfterScreenshot(now, front, rules, std::move(shot.image), std::move(shot.error), done);
       });
