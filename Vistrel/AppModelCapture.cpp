@@ -113,6 +113,7 @@ void AppModel::tick(std::function<void(const TickReport&)> done) {
     std::optional<std::string> error;
   };
   const std::optional<Point> center = front ? front->center : std::nullopt;
+  const std::uint64_t generation = libraryGeneration_;
   inBackground<Screenshot>(
       [probes = env_.probes, rules, center, maxWidth = config_.maxWidth] {
         Screenshot shot;
@@ -124,8 +125,15 @@ void AppModel::tick(std::function<void(const TickReport&)> done) {
         }
         return shot;
       },
-      [this, now, front, rules,
-       done = std::move(done)](Screenshot shot) {
+      [this, now, front, rules, generation, done = std::move(done)](Screenshot shot) {
+        // The history was deleted while the screenshot was taken: a picture of the moment
+        // before the deletion must not start the new history.
+        if (generation != libraryGeneration_) {
+          TickReport report;
+          report.screenshotTaken = true;
+          report.skip = skip_;
+          return finishTick(report, done);
+        }
         tickAfterScreenshot(now, front, rules, std::move(shot.image), std::move(shot.error), done);
       });
 }
