@@ -58,8 +58,8 @@ void BM_CaptureScreen1600WithTwoExcludedWindows(benchmark::State& state) {
   const ExclusionRules rules({{"keepassxc", "KeePassXC"}}, {"bank account"}, true, true,
                              ownApplicationID);
   for (auto _ : state) {
-    CapturedImage image = d.probes->captureScreen(rules, std::nullopt, 1600);
-    benchmark::DoNotOptimize(image.pixels.data());
+    Image image = d.probes->captureScreen(rules, std::nullopt, 1600);
+    benchmark::DoNotOptimize(image.row(0));
   }
 }
 BENCHMARK(BM_CaptureScreen1600WithTwoExcludedWindows)->Unit(benchmark::kMillisecond);

@@ -32,8 +32,8 @@ constexpr Pixel red{0xCC, 0x22, 0x22};
 constexpr Pixel green{0x22, 0xAA, 0x44};
 constexpr Pixel blue{0x22, 0x44, 0xCC};
 
-Pixel pixelAt(const CapturedImage& image, int x, int y) {
-  const std::uint8_t* p = image.pixels.data() + std::size_t(image.stride) * y + 4 * x;
+Pixel pixelAt(const Image& image, int x, int y) {
+  const std::uint8_t* p = image.row(y) + 4 * x;
   return {p[0], p[1], p[2]};
 }
 
@@ -337,18 +337,47 @@ TEST_F(X11ProbesTest, ScreenshotIsAtMostMaxWidthWide) {
     int height;
   } cases[] = {{1600, 1600, 900}, {4000, 1920, 1080}, {1920, 1920, 1080}, {640, 640, 360}};
   for (const auto& c : cases) {
-    const CapturedImage image = probes.captureScreen({}, std::nullopt, c.maxWidth);
-    EXPECT_EQ(image.width, c.width);
-    EXPECT_EQ(image.height, c.height);
-    EXPECT_EQ(image.stride, c.width * 4);
-    ASSERT_EQ(image.pixels.size(), std::size_t(image.stride) * image.height);
+    const Image image = probes.captureScreen({}, std::nullopt, c.maxWidth);
+    EXPECT_EQ(image.width(), c.width);
+    EXPECT_EQ(image.height(), c.height);
+    EXPECT_EQ(image.format(), PixelFormat::rgbx);
   }
   // The pixels are the screen's: the window's colour at its place, scaled along.
   const Area area = window.clientArea();
-  const CapturedImage full = probes.captureScreen({}, std::nullopt, 4000);
+  const Image full = probes.captureScreen({}, std::nullopt, 4000);
   EXPECT_EQ(pixelAt(full, area.x + 10, area.y + 10), blue);
-  const CapturedImage small = probes.captureScreen({}, std::nullopt, 960);
+  const Image small = probes.captureScreen({}, std::nullopt, 960);
   EXPECT_EQ(pixelAt(small, (area.x + 100) / 2, (area.y + 100) / 2), blue);
+}
+
+TEST_F(X11ProbesTest, ScreenshotBytesAreRedGreenBlueInThatOrder) {
+  X11Probes probes(options());
+  // The server keeps blue in the lowest byte; the image must not.
+  const struct {
+    std::uint32_t color;
+    Pixel bytes;
+  } cases[] = {
+      {0xFF0000, {0xFF, 0x00, 0x00}},
+      {0x00FF00, {0x00, 0xFF, 0x00}},
+      {0x0000FF, {0x00, 0x00, 0xFF}},
+      {0x123456, {0x12, 0x34, 0x56}},
+  };
+  for (const auto& c : cases) {
+    TestWindow window(
+        {.instance = "a", .className = "A", .area = {100, 100, 400, 300}, .color = c.color});
+    window.activate();
+    const Area area = window.clientArea();
+    for (const int maxWidth : {4000, 1600}) {
+      const Image image = probes.captureScreen({}, std::nullopt, maxWidth);
+      ASSERT_EQ(image.format(), PixelFormat::rgbx);
+      const double scale = double(image.width()) / 1920;
+      const int x = int((area.x + area.width / 2) * scale);
+      const int y = int((area.y + area.height / 2) * scale);
+      const std::uint8_t* pixel = image.row(y) + 4 * x;
+      EXPECT_EQ((Pixel{pixel[0], pixel[1], pixel[2]}), c.bytes)
+          << std::hex << c.color << " at width " << std::dec << image.width();
+    }
+  }
 }
 
 TEST_F(X11ProbesTest, ExcludedWindowIsBlackExactlyWhereItIsVisible) {
@@ -369,19 +398,19 @@ TEST_F(X11ProbesTest, ExcludedWindowIsBlackExactlyWhereItIsVisible) {
   ASSERT_TRUE(above.contains(behind.x + behind.width - 1, behind.y + behind.height - 1))
       << "the windows must overlap";
 
-  const CapturedImage plain = probes.captureScreen({}, std::nullopt, 4000);
+  const Image plain = probes.captureScreen({}, std::nullopt, 4000);
   const ExclusionRules rules({{"keepassxc", "KeePassXC"}}, {}, true, true, ownApplicationID);
-  const CapturedImage blanked = probes.captureScreen(rules, std::nullopt, 4000);
-  ASSERT_EQ(plain.width, blanked.width);
-  ASSERT_EQ(plain.height, blanked.height);
+  const Image blanked = probes.captureScreen(rules, std::nullopt, 4000);
+  ASSERT_EQ(plain.width(), blanked.width());
+  ASSERT_EQ(plain.height(), blanked.height());
   // Before blanking the excluded window shows, partly hidden by the one in front.
   EXPECT_EQ(pixelAt(plain, behind.x + 50, behind.y + 100), red);
   EXPECT_EQ(pixelAt(plain, behind.x + behind.width - 5, behind.y + behind.height - 5), green);
 
   int wrongBlack = 0;
   int notBlack = 0;
-  for (int y = 0; y < plain.height; ++y) {
-    for (int x = 0; x < plain.width; ++x) {
+  for (int y = 0; y < plain.height(); ++y) {
+    for (int x = 0; x < plain.width(); ++x) {
       const bool visiblePart = behind.contains(x, y) && !above.contains(x, y);
       if (visiblePart) {
         notBlack += pixelAt(blanked, x, y) != black;
@@ -416,12 +445,12 @@ TEST_F(X11ProbesTest, OwnWindowsNeverShow) {
   for (const Area area : {own.frameArea(), named.frameArea()}) {
     // Not even rules without an own bundle ID let them through, at any size.
     for (const int maxWidth : {4000, 1600}) {
-      const CapturedImage image = probes.captureScreen({}, std::nullopt, maxWidth);
-      const double scale = double(image.width) / 1920;
+      const Image image = probes.captureScreen({}, std::nullopt, maxWidth);
+      const double scale = double(image.width()) / 1920;
       for (int y = area.y + 2; y < area.y + area.height - 2; y += 7) {
         for (int x = area.x + 2; x < area.x + area.width - 2; x += 7) {
           ASSERT_EQ(pixelAt(image, int(x * scale), int(y * scale)), black)
-              << x << "," << y << " at width " << image.width;
+              << x << "," << y << " at width " << image.width();
         }
       }
     }
@@ -453,7 +482,7 @@ TEST_F(X11ProbesTest, PrivateWindowsAndTitleWordsAreBlankedOnlyWhenTheRulesSaySo
       {ExclusionRules({{"firefox", "Firefox"}}, {}, false, true), black, black},
   };
   for (const auto& c : cases) {
-    const CapturedImage image = probes.captureScreen(c.rules, std::nullopt, 4000);
+    const Image image = probes.captureScreen(c.rules, std::nullopt, 4000);
     EXPECT_EQ(pixelAt(image, privateArea.x + 20, privateArea.y + 20), c.privatePixel);
     EXPECT_EQ(pixelAt(image, bankArea.x + 20, bankArea.y + 20), c.bankPixel);
   }
