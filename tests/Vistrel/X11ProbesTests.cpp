@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/uio.h>
 #include <unistd.h>
+#include <xcb/randr.h>
 #include <xcb/screensaver.h>
+#include <xcb/xcbext.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -204,6 +208,142 @@ TEST_F(X11ProbesTest, ListsTheMonitors) {
   EXPECT_EQ(probes.displays(), (std::vector<DisplayFrame>{{0, 0, 1920, 1080}}));
   EXPECT_TRUE(probes.hasScreenRecordingPermission());
   EXPECT_TRUE(probes.requestScreenRecordingPermission());
+}
+
+// The one screen of the test's X server shown as monitors of the test's choosing (RandR 1.5
+// monitors, as a desktop with several displays lists them), until the object goes.
+class FakeMonitors {
+ public:
+  explicit FakeMonitors(const std::vector<DisplayFrame>& frames) {
+    int screenNumber = 0;
+    connection_ = connectToDisplay("", &screenNumber);
+    xcb_connection_t* c = connection_.get();
+    root_ = screenOfDisplay(c, screenNumber)->root;
+    // The first monitor takes the server's only output, whose automatic monitor would otherwise
+    // cover the whole screen; the others have none (an output belongs to one monitor only).
+    XcbReply<xcb_randr_get_screen_resources_current_reply_t> resources{
+        xcb_randr_get_screen_resources_current_reply(
+            c, xcb_randr_get_screen_resources_current(c, root_), nullptr)};
+    std::vector<xcb_randr_output_t> outputs;
+    if (resources) {
+      const auto* first = xcb_randr_get_screen_resources_current_outputs(resources.get());
+      outputs.assign(
+          first, first + xcb_randr_get_screen_resources_current_outputs_length(resources.get()));
+    }
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      const std::string name = "VISTREL-TEST-" + std::to_string(i);
+      XcbReply<xcb_intern_atom_reply_t> atom{xcb_intern_atom_reply(
+          c, xcb_intern_atom(c, 0, std::uint16_t(name.size()), name.c_str()), nullptr)};
+      names_.push_back(atom->atom);
+      const bool takesOutput = i == 0 && !outputs.empty();
+      const std::size_t size =
+          sizeof(xcb_randr_monitor_info_t) + (takesOutput ? sizeof(xcb_randr_output_t) : 0);
+      std::vector<std::uint8_t> bytes(size);
+      auto* monitor = reinterpret_cast<xcb_randr_monitor_info_t*>(bytes.data());
+      monitor->name = atom->atom;
+      monitor->primary = 0;
+      monitor->automatic = 0;
+      monitor->nOutput = takesOutput ? 1 : 0;
+      monitor->x = std::int16_t(frames[i].x);
+      monitor->y = std::int16_t(frames[i].y);
+      monitor->width = std::uint16_t(frames[i].width);
+      monitor->height = std::uint16_t(frames[i].height);
+      monitor->width_in_millimeters = std::uint32_t(frames[i].width / 4);
+      monitor->height_in_millimeters = std::uint32_t(frames[i].height / 4);
+      if (takesOutput) {
+        *xcb_randr_monitor_info_outputs(monitor) = outputs.front();
+      }
+      if (!setMonitor(bytes)) {
+        throw std::runtime_error("the X server refused monitor " + name);
+      }
+    }
+  }
+
+  ~FakeMonitors() {
+    xcb_connection_t* c = connection_.get();
+    for (const xcb_atom_t name : names_) {
+      XcbReply<xcb_generic_error_t> error{
+          xcb_request_check(c, xcb_randr_delete_monitor_checked(c, root_, name))};
+    }
+  }
+
+  FakeMonitors(const FakeMonitors&) = delete;
+  FakeMonitors& operator=(const FakeMonitors&) = delete;
+
+ private:
+  // Sent by hand: xcb_randr_set_monitor of libxcb 1.15 writes past its own iovec array and
+  // sends garbage or breaks the connection.
+  bool setMonitor(const std::vector<std::uint8_t>& info) {
+    std::vector<std::uint8_t> request(8 + info.size());
+    std::memcpy(request.data() + 4, &root_, sizeof root_);
+    std::memcpy(request.data() + 8, info.data(), info.size());
+    iovec parts[3] = {};  // xcb needs the two entries before the request's own
+    parts[2].iov_base = request.data();
+    parts[2].iov_len = request.size();
+    const xcb_protocol_request_t kind{1, &xcb_randr_id, XCB_RANDR_SET_MONITOR, 1};
+    const xcb_void_cookie_t cookie{
+        xcb_send_request(connection_.get(), XCB_REQUEST_CHECKED, parts + 2, &kind)};
+    XcbReply<xcb_generic_error_t> error{xcb_request_check(connection_.get(), cookie)};
+    return !error;
+  }
+
+  XcbConnection connection_;
+  xcb_window_t root_ = XCB_NONE;
+  std::vector<xcb_atom_t> names_;
+};
+
+TEST_F(X11ProbesTest, CapturesTheMonitorUnderTheFrontWindow) {
+  X11Probes probes(options());
+  const FakeMonitors monitors({{0, 0, 1000, 1080}, {1000, 0, 920, 1080}});
+  ASSERT_EQ(probes.displays(),
+            (std::vector<DisplayFrame>{{0, 0, 1000, 1080}, {1000, 0, 920, 1080}}));
+  TestWindow left({.instance = "left",
+                   .className = "Left",
+                   .title = "Left",
+                   .area = {100, 100, 400, 300},
+                   .color = rgb(blue)});
+  TestWindow right({.instance = "keepassxc",
+                    .className = "KeePassXC",
+                    .title = "Right",
+                    .area = {1300, 500, 400, 300},
+                    .color = rgb(red)});
+
+  right.activate();
+  const auto front = probes.frontWindow();
+  ASSERT_TRUE(front && front->center);
+  const Area rightArea = right.clientArea();
+  const Area leftArea = left.clientArea();
+  const struct {
+    std::optional<Point> center;
+    int maxWidth;
+    int width;
+    int height;
+    int originX;
+  } cases[] = {
+      {front->center, 4000, 920, 1080, 1000},
+      {front->center, 460, 460, 540, 1000},
+      {Point{leftArea.x + 5.0, leftArea.y + 5.0}, 4000, 1000, 1080, 0},
+      {std::nullopt, 4000, 1000, 1080, 0},
+      {Point{-50, -50}, 4000, 1000, 1080, 0},  // on no monitor: the first
+  };
+  for (const auto& c : cases) {
+    const Image image = probes.captureScreen({}, c.center, c.maxWidth);
+    ASSERT_EQ(image.width(), c.width);
+    ASSERT_EQ(image.height(), c.height);
+    const double scale = double(c.width) / (c.originX == 0 ? 1000 : 920);
+    const Area& shown = c.originX == 0 ? leftArea : rightArea;
+    const Pixel expected = c.originX == 0 ? blue : red;
+    EXPECT_EQ(pixelAt(image, int((shown.x + 20 - c.originX) * scale), int((shown.y + 20) * scale)),
+              expected)
+        << "monitor at " << c.originX << ", width " << c.width;
+  }
+  // Blanking works in the chosen monitor's own coordinates.
+  const ExclusionRules rules({{"keepassxc", "KeePassXC"}}, {}, true, true, ownApplicationID);
+  const Image blanked = probes.captureScreen(rules, front->center, 4000);
+  EXPECT_EQ(pixelAt(blanked, rightArea.x + 20 - 1000, rightArea.y + 20), black);
+  EXPECT_EQ(pixelAt(blanked, rightArea.x - 30 - 1000, rightArea.y + 20),
+            pixelAt(probes.captureScreen({}, front->center, 4000), rightArea.x - 30 - 1000,
+                    rightArea.y + 20));
 }
 
 TEST_F(X11ProbesTest, ScreenshotIsAtMostMaxWidthWide) {
