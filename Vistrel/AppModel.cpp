@@ -64,20 +64,20 @@ std::string_view rawValue(Pane pane) {
 std::string TickReport::describe(const ShortTimeFormatter& shortTime) const {
   switch (kind) {
     case Kind::skipped:
-      return "skipped: " + (skip ? skip->message(shortTime) : std::string("nothing to record"));
+      return skip ? skip->message(shortTime) : std::string("Nothing to record");
     case Kind::captureFailed:
-      return "capture failed: " + message;
+      return "Capture failed: " + message;
     case Kind::recorded:
       break;
   }
   if (!outcome)
-    return "recorded";
+    return "Recorded";
   if (const auto* stored = std::get_if<Recorder::Stored>(&*outcome))
-    return "stored frame " + std::to_string(stored->id) + " (" + std::to_string(stored->lines) +
+    return "Stored frame " + std::to_string(stored->id) + " (" + std::to_string(stored->lines) +
            (stored->lines == 1 ? " line)" : " lines)");
   if (const auto* failed = std::get_if<Recorder::Failed>(&*outcome))
-    return "recording failed: " + failed->message;
-  return "unchanged";
+    return "Recording failed: " + failed->message;
+  return "Unchanged";
 }
 
 AppModel::AppModel(AppEnvironment environment, QObject* parent)

@@ -58,8 +58,8 @@ struct TickReport {
   std::optional<Recorder::Outcome> outcome;
   bool screenshotTaken = false;
 
-  // One line: "skipped: <reason>", "capture failed: <error>", "stored frame 12 (3 lines)",
-  // "unchanged", "recording failed: <message>".
+  // One line: the skip reason's message, "Capture failed: <error>", "Stored frame 12 (3 lines)",
+  // "Unchanged" or "Recording failed: <message>".
   std::string describe(const ShortTimeFormatter& shortTime = {}) const;
 };
 

@@ -10,24 +10,6 @@
 namespace vistrel {
 namespace {
 
-[[maybe_unused]] Image asImage(Image image) {
-  return image;
-}
-
-// Screenshots that arrive as a plain buffer are wrapped without copying their pixels.
-[[maybe_unused]] Image asImage(CapturedImage captured) {
-  if (captured.width <= 0 || captured.height <= 0)
-    return Image();
-  auto owner = std::make_shared<Bytes>(std::move(captured.pixels));
-  const std::size_t needed = std::size_t(captured.stride) * std::size_t(captured.height - 1) +
-                             std::size_t(captured.width) * 4;
-  if (captured.stride < captured.width * 4 || owner->size() < needed)
-    return Image();
-  std::shared_ptr<std::uint8_t[]> pixels(owner, owner->data());
-  return Image(captured.width, captured.height, PixelFormat::rgbx, std::size_t(captured.stride),
-               std::move(pixels));
-}
-
 std::optional<WindowInfo> infoOf(const std::optional<FrontWindow>& front) {
   if (!front)
     return std::nullopt;
@@ -118,8 +100,7 @@ void AppModel::tick(std::function<void(const TickReport&)> done) {
       [probes = env_.probes, rules, center, maxWidth = config_.maxWidth] {
         Screenshot shot;
         try {
-          shot.image =
-              std::make_shared<Image>(asImage(probes->captureScreen(rules, center, maxWidth)));
+          shot.image = std::make_shared<Image>(probes->captureScreen(rules, center, maxWidth));
         } catch (const std::exception& error) {
           shot.error = error.what();
         }

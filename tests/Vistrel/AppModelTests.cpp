@@ -189,7 +189,7 @@ TEST_F(AppModelTest, TickChecksInOrder) {
   }
   model().tick();
   settle();
-  EXPECT_EQ(ticks.back().describe(), "stored frame 1 (1 line)");
+  EXPECT_EQ(ticks.back().describe(), "Stored frame 1 (1 line)");
   EXPECT_EQ(model().skip(), std::nullopt);
   ASSERT_EQ(probes->captures().size(), 1u);
   EXPECT_EQ(probes->captures()[0].center, (Point{100, 100}));
@@ -344,7 +344,7 @@ TEST_F(AppModelTest, ResumeRunsATickAtOnce) {
   EXPECT_EQ(model().lastNotice(), "Capture resumed.");
   settle();
   ASSERT_EQ(ticks.size(), 1u);
-  EXPECT_EQ(ticks[0].describe(), "stored frame 2 (1 line)");
+  EXPECT_EQ(ticks[0].describe(), "Stored frame 2 (1 line)");
 }
 
 TEST_F(AppModelTest, TogglePauseWithCaptureOffOnlyShowsANotice) {
@@ -390,7 +390,7 @@ TEST_F(AppModelTest, FailureThenUnchangedTickClearsTheError) {
 
   probes->state().captureFailure = nullptr;
   advance(5);
-  EXPECT_EQ(ticks.back().describe(), "unchanged");
+  EXPECT_EQ(ticks.back().describe(), "Unchanged");
   EXPECT_EQ(model().captureError(), std::nullopt);
   EXPECT_EQ(model().statusLine(), "Recording · last change saved 10:00:00");
 }
@@ -403,7 +403,7 @@ TEST_F(AppModelTest, TurningCaptureOffDuringATickLetsItFinishAndRunsNoMore) {
   EXPECT_FALSE(model().isLoopRunning());
   settle();
   ASSERT_EQ(ticks.size(), 1u);
-  EXPECT_EQ(ticks[0].describe(), "stored frame 1 (1 line)");
+  EXPECT_EQ(ticks[0].describe(), "Stored frame 1 (1 line)");
   EXPECT_EQ(model().skip(), SkipReason::off());
   EXPECT_EQ(model().statusLine(), "Capture is off");
   EXPECT_EQ(model().lastNotice(), "Capture is off. Nothing new is saved.");
