@@ -207,11 +207,11 @@ TEST_F(AppModelTest, TickChecksInOrder) {
 }
 
 TEST_F(AppModelTest, IdleCountsOnlyWhenStopWhenIdleIsOn) {
+  probes->state().idle = 3600;
   change([](VistrelConfig& c) {
     c.captureEnabled = true;
     c.stopWhenIdle = false;
   });
-  probes->state().idle = 3600;
   settle();
   ASSERT_EQ(ticks.size(), 1u);
   EXPECT_EQ(ticks[0].kind, TickReport::Kind::recorded);

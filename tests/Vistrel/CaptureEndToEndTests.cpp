@@ -203,5 +203,28 @@ TEST_F(CaptureEndToEnd, CapturesTheWindowInFrontAndSkipsAnExcludedOne) {
   EXPECT_EQ(cliJSON({"search", "tevrin"}).size(), 1u) << "the hidden text was not read";
 }
 
+TEST_F(CaptureEndToEnd, HeadlessApplicationRecordsUntilTerminatedAndSavesTheSettings) {
+  testing::ChildProcess viewer = showText("Quarterly ledger", 60, 60);
+  fs::create_directories(dataDir());
+  std::ofstream(dataDir() / "config.json") << R"({"captureEnabled": true, "interval": 2})";
+  const fs::path output = temp.path() / "headless.txt";
+  const std::string command = std::string("exec ") + VISTREL_APP_PATH + " --headless --data-dir '" +
+                              dataDir().string() + "' --key-file '" +
+                              (temp.path() / "key").string() + "' > '" + output.string() + "' 2>&1";
+  testing::ChildProcess app({"sh", "-c", command}, {}, false);
+  const bool recorded = testing::waitUntil(
+      [&] { return readFile(output).find("Recording · last change saved") != std::string::npos; },
+      std::chrono::seconds(20));
+  ASSERT_TRUE(recorded) << readFile(output);
+  ::kill(app.pid(), SIGTERM);
+  EXPECT_EQ(app.wait(), 0) << readFile(output);
+  EXPECT_EQ(readFile(output).find("Data folder: "), 0u) << readFile(output);
+  // Written back in full at exit, onboarding done because capture was turned on.
+  const std::string saved = readFile(dataDir() / "config.json");
+  EXPECT_NE(saved.find("\"onboardingDone\": true"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("\"retentionDays\": 30"), std::string::npos) << saved;
+  EXPECT_EQ(cliJSON({"search", "quarterly"}).size(), 1u);
+}
+
 }  // namespace
 }  // namespace vistrel
