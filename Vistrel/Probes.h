@@ -5,8 +5,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "VistrelKit/Bytes.h"
 #include "VistrelKit/ExclusionRules.h"
+#include "VistrelKit/Image.h"
 
 namespace vistrel {
 
@@ -41,15 +41,6 @@ struct FrontWindow {
   std::optional<Point> center;
 
   friend bool operator==(const FrontWindow&, const FrontWindow&) = default;
-};
-
-// A screenshot: `width` × `height` pixels, rows `stride` bytes apart, four bytes a pixel in the
-// order red, green, blue, unused.
-struct CapturedImage {
-  int width = 0;
-  int height = 0;
-  int stride = 0;
-  Bytes pixels;
 };
 
 // The capture's own failure. Failures of the platform's screenshot service are reported with
@@ -88,9 +79,10 @@ class Probes {
   virtual bool requestScreenRecordingPermission() = 0;
   // One screenshot of the display under `center` (the first display when `center` is absent or
   // on no display), at most `maxWidth` pixels wide, with every window that `rules` excludes, and
-  // every window of this application, painted black. Throws CaptureError or the platform's error.
-  virtual CapturedImage captureScreen(const ExclusionRules& rules, std::optional<Point> center,
-                                      int maxWidth) = 0;
+  // every window of this application, painted black; an rgbx image. Throws CaptureError or the
+  // platform's error.
+  virtual Image captureScreen(const ExclusionRules& rules, std::optional<Point> center,
+                              int maxWidth) = 0;
 };
 
 // The display a screenshot is taken of: the first (in the desktop's order) that contains

@@ -8,7 +8,6 @@ vistrel_install_packages
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
 
-if [ -x build/Vistrel/vistrel ]; then
-  exec build/Vistrel/vistrel "$@"
-fi
-exec build/Vistrel/vistrel-cli --help
+# Until the windows exist, the application runs headless: it captures with the saved settings
+# and prints its status until Ctrl-C. Turn capture on with "captureEnabled": true in config.json.
+exec build/Vistrel/vistrel --headless "$@"

@@ -12,6 +12,8 @@ namespace {
 // The command table. One line per command; the help lists them in this order.
 const std::array commandTable{
     Command{"ingest", "Record PNG or JPEG screenshots into the history", ingestHelp, runIngest},
+    Command{"capture", "Capture the screen for a few ticks, as the application does", captureHelp,
+            runCapture},
     Command{"search", "Find frames by the words on screen", searchHelp, runSearch},
     Command{"show", "Print one frame and its text lines", showHelp, runShow},
     Command{"image", "Write one frame's image as a JPEG file", imageHelp, runImage},

@@ -31,9 +31,10 @@ const Command* findCommand(std::string_view name);
 // (0 success, 1 failure with its description on stderr, 2 usage error).
 int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
-// The commands, one function each (IngestCommand.cpp, QueryCommands.cpp, DeleteCommands.cpp,
-// SettingsCommand.cpp).
+// The commands, one function each (IngestCommand.cpp, CaptureCommand.cpp, QueryCommands.cpp,
+// DeleteCommands.cpp, SettingsCommand.cpp).
 int runIngest(Session& session, const std::vector<std::string>& arguments);
+int runCapture(Session& session, const std::vector<std::string>& arguments);
 int runSearch(Session& session, const std::vector<std::string>& arguments);
 int runShow(Session& session, const std::vector<std::string>& arguments);
 int runImage(Session& session, const std::vector<std::string>& arguments);
@@ -47,6 +48,7 @@ int runCleanup(Session& session, const std::vector<std::string>& arguments);
 int runDeleteEverything(Session& session, const std::vector<std::string>& arguments);
 
 extern const std::string_view ingestHelp;
+extern const std::string_view captureHelp;
 extern const std::string_view searchHelp;
 extern const std::string_view showHelp;
 extern const std::string_view imageHelp;

@@ -79,8 +79,8 @@ class FakeProbes final : public Probes {
     return state_.permission;
   }
 
-  CapturedImage captureScreen(const ExclusionRules& rules, std::optional<Point> center,
-                              int maxWidth) override {
+  Image captureScreen(const ExclusionRules& rules, std::optional<Point> center,
+                      int maxWidth) override {
     std::lock_guard guard(mutex_);
     if (state_.captureFailure) {
       std::rethrow_exception(state_.captureFailure);
@@ -92,14 +92,16 @@ class FakeProbes final : public Probes {
     captures_.push_back({rules, center, maxWidth, *chosen});
     const DisplayFrame& frame = state_.displays[*chosen];
     const PixelSize size = captureSize(frame.width, frame.height, maxWidth);
-    CapturedImage image{size.width, size.height, size.width * 4,
-                        Bytes(std::size_t(size.width) * 4 * size.height)};
+    Image image(size.width, size.height, PixelFormat::rgbx);
     const auto color = colorOfDisplay(*chosen);
-    for (std::size_t i = 0; i < image.pixels.size(); i += 4) {
-      image.pixels[i] = color[0];
-      image.pixels[i + 1] = color[1];
-      image.pixels[i + 2] = color[2];
-      image.pixels[i + 3] = 255;
+    for (int y = 0; y < image.height(); ++y) {
+      std::uint8_t* pixel = image.row(y);
+      for (int x = 0; x < image.width(); ++x, pixel += 4) {
+        pixel[0] = color[0];
+        pixel[1] = color[1];
+        pixel[2] = color[2];
+        pixel[3] = 255;
+      }
     }
     return image;
   }

@@ -53,15 +53,16 @@ TEST(FakeProbes, CapturesTheDisplayUnderTheFrontWindow) {
   FakeProbes probes;
   probes.state().displays = {{0, 0, 1920, 1080}, {1920, 0, 2560, 1440}};
 
-  const CapturedImage second = probes.captureScreen({}, Point{3000, 700}, 1600);
-  EXPECT_EQ(second.width, 1600);
-  EXPECT_EQ(second.height, 900);
-  EXPECT_EQ(second.pixels[0], FakeProbes::colorOfDisplay(1)[0]);
+  const Image second = probes.captureScreen({}, Point{3000, 700}, 1600);
+  EXPECT_EQ(second.width(), 1600);
+  EXPECT_EQ(second.height(), 900);
+  EXPECT_EQ(second.format(), PixelFormat::rgbx);
+  EXPECT_EQ(second.row(899)[4 * 1599], FakeProbes::colorOfDisplay(1)[0]);
 
-  const CapturedImage first = probes.captureScreen({}, std::nullopt, 4000);
-  EXPECT_EQ(first.width, 1920);
-  EXPECT_EQ(first.height, 1080);
-  EXPECT_EQ(first.pixels[0], FakeProbes::colorOfDisplay(0)[0]);
+  const Image first = probes.captureScreen({}, std::nullopt, 4000);
+  EXPECT_EQ(first.width(), 1920);
+  EXPECT_EQ(first.height(), 1080);
+  EXPECT_EQ(first.row(0)[0], FakeProbes::colorOfDisplay(0)[0]);
 
   const auto calls = probes.captures();
   ASSERT_EQ(calls.size(), 2u);

@@ -1,19 +1,18 @@
 #include <gtest/gtest.h>
+#include <sys/uio.h>
 #include <unistd.h>
+#include <xcb/randr.h>
 #include <xcb/screensaver.h>
+#include <xcb/xcbext.h>
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVariant>
-#include <QDBusVirtualObject>
-#include <QThread>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 #include "Vistrel/platform/linux/X11Display.h"
 #include "Vistrel/platform/linux/X11Probes.h"
+#include "tests/Vistrel/FakeSessionBus.h"
 #include "tests/Vistrel/XvfbSession.h"
 
 namespace vistrel {
@@ -21,7 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::Area;
-using testing::ChildProcess;
+using testing::fakeLogind;
+using testing::fakeScreenSaver;
+using testing::PrivateBus;
 using testing::TestWindow;
 using testing::XvfbSession;
 
@@ -32,8 +33,8 @@ constexpr Pixel red{0xCC, 0x22, 0x22};
 constexpr Pixel green{0x22, 0xAA, 0x44};
 constexpr Pixel blue{0x22, 0x44, 0xCC};
 
-Pixel pixelAt(const CapturedImage& image, int x, int y) {
-  const std::uint8_t* p = image.pixels.data() + std::size_t(image.stride) * y + 4 * x;
+Pixel pixelAt(const Image& image, int x, int y) {
+  const std::uint8_t* p = image.row(y) + 4 * x;
   return {p[0], p[1], p[2]};
 }
 
@@ -45,124 +46,6 @@ std::string hostName() {
   char name[256] = {};
   gethostname(name, sizeof name - 1);
   return name;
-}
-
-// A D-Bus bus of the test's own, so that no service of the machine answers.
-class PrivateBus {
- public:
-  PrivateBus() {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-      throw std::runtime_error("pipe");
-    }
-    daemon_ = ChildProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                            "--print-address=" + std::to_string(fds[1])},
-                           {fds[1]});
-    close(fds[1]);
-    const auto address = testing::readLine(fds[0], std::chrono::seconds(10));
-    close(fds[0]);
-    if (!address) {
-      throw std::runtime_error("dbus-daemon did not start");
-    }
-    address_ = QString::fromStdString(*address);
-  }
-
-  const QString& address() const { return address_; }
-
- private:
-  ChildProcess daemon_;
-  QString address_;
-};
-
-// A D-Bus service of the test's making: one object whose method calls `answer` handles. It
-// lives on a thread of its own so that the probe's blocking call on the main thread is answered.
-class FakeService {
- public:
-  // The reply's arguments for a call, or none to refuse it. Runs on the service's thread.
-  using Answer = std::function<std::optional<QVariantList>(const QDBusMessage&)>;
-
-  FakeService(const QString& address, const QString& service, const QString& path, Answer answer)
-      : service_(service), path_(path), name_(QStringLiteral("fake-") + service) {
-    object_ = std::make_unique<Object>(std::move(answer));
-    thread_.start();
-    object_->moveToThread(&thread_);
-    connection_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, name_));
-    if (!connection_->registerVirtualObject(path_, object_.get()) ||
-        !connection_->registerService(service_)) {
-      throw std::runtime_error("cannot offer the fake " + service.toStdString());
-    }
-  }
-
-  ~FakeService() {
-    connection_->unregisterService(service_);
-    connection_->unregisterObject(path_);
-    connection_.reset();
-    QDBusConnection::disconnectFromBus(name_);
-    thread_.quit();
-    thread_.wait();
-  }
-
-  int calls() const { return object_->calls; }
-
- private:
-  class Object : public QDBusVirtualObject {
-   public:
-    explicit Object(Answer answer) : answer_(std::move(answer)) {}
-
-    QString introspect(const QString&) const override { return {}; }
-
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-      ++calls;
-      const auto arguments = answer_(message);
-      if (!arguments) {
-        return false;
-      }
-      connection.send(message.createReply(*arguments));
-      return true;
-    }
-
-    std::atomic<int> calls{0};
-
-   private:
-    Answer answer_;
-  };
-
-  QString service_;
-  QString path_;
-  QString name_;
-  std::unique_ptr<Object> object_;
-  QThread thread_;
-  std::unique_ptr<QDBusConnection> connection_;
-};
-
-// org.freedesktop.ScreenSaver, active or not as the test says.
-std::unique_ptr<FakeService> fakeScreenSaver(const QString& address, std::atomic<bool>& active) {
-  return std::make_unique<FakeService>(
-      address, QStringLiteral("org.freedesktop.ScreenSaver"),
-      QStringLiteral("/org/freedesktop/ScreenSaver"),
-      [&active](const QDBusMessage& call) -> std::optional<QVariantList> {
-        if (call.interface() != QStringLiteral("org.freedesktop.ScreenSaver") ||
-            call.member() != QStringLiteral("GetActive")) {
-          return std::nullopt;
-        }
-        return QVariantList{QVariant(active.load())};
-      });
-}
-
-// logind's session object, with the LockedHint the test sets.
-std::unique_ptr<FakeService> fakeLogind(const QString& address, std::atomic<bool>& locked) {
-  return std::make_unique<FakeService>(
-      address, QStringLiteral("org.freedesktop.login1"),
-      QStringLiteral("/org/freedesktop/login1/session/auto"),
-      [&locked](const QDBusMessage& call) -> std::optional<QVariantList> {
-        const QVariantList arguments = call.arguments();
-        if (call.member() != QStringLiteral("Get") || arguments.size() != 2 ||
-            arguments[0].toString() != QStringLiteral("org.freedesktop.login1.Session") ||
-            arguments[1].toString() != QStringLiteral("LockedHint")) {
-          return std::nullopt;
-        }
-        return QVariantList{QVariant::fromValue(QDBusVariant(locked.load()))};
-      });
 }
 
 TEST(ValidUTF8, KeepsGoodTextAndReplacesEveryBadByte) {
@@ -327,6 +210,142 @@ TEST_F(X11ProbesTest, ListsTheMonitors) {
   EXPECT_TRUE(probes.requestScreenRecordingPermission());
 }
 
+// The one screen of the test's X server shown as monitors of the test's choosing (RandR 1.5
+// monitors, as a desktop with several displays lists them), until the object goes.
+class FakeMonitors {
+ public:
+  explicit FakeMonitors(const std::vector<DisplayFrame>& frames) {
+    int screenNumber = 0;
+    connection_ = connectToDisplay("", &screenNumber);
+    xcb_connection_t* c = connection_.get();
+    root_ = screenOfDisplay(c, screenNumber)->root;
+    // The first monitor takes the server's only output, whose automatic monitor would otherwise
+    // cover the whole screen; the others have none (an output belongs to one monitor only).
+    XcbReply<xcb_randr_get_screen_resources_current_reply_t> resources{
+        xcb_randr_get_screen_resources_current_reply(
+            c, xcb_randr_get_screen_resources_current(c, root_), nullptr)};
+    std::vector<xcb_randr_output_t> outputs;
+    if (resources) {
+      const auto* first = xcb_randr_get_screen_resources_current_outputs(resources.get());
+      outputs.assign(
+          first, first + xcb_randr_get_screen_resources_current_outputs_length(resources.get()));
+    }
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      const std::string name = "VISTREL-TEST-" + std::to_string(i);
+      XcbReply<xcb_intern_atom_reply_t> atom{xcb_intern_atom_reply(
+          c, xcb_intern_atom(c, 0, std::uint16_t(name.size()), name.c_str()), nullptr)};
+      names_.push_back(atom->atom);
+      const bool takesOutput = i == 0 && !outputs.empty();
+      const std::size_t size =
+          sizeof(xcb_randr_monitor_info_t) + (takesOutput ? sizeof(xcb_randr_output_t) : 0);
+      std::vector<std::uint8_t> bytes(size);
+      auto* monitor = reinterpret_cast<xcb_randr_monitor_info_t*>(bytes.data());
+      monitor->name = atom->atom;
+      monitor->primary = 0;
+      monitor->automatic = 0;
+      monitor->nOutput = takesOutput ? 1 : 0;
+      monitor->x = std::int16_t(frames[i].x);
+      monitor->y = std::int16_t(frames[i].y);
+      monitor->width = std::uint16_t(frames[i].width);
+      monitor->height = std::uint16_t(frames[i].height);
+      monitor->width_in_millimeters = std::uint32_t(frames[i].width / 4);
+      monitor->height_in_millimeters = std::uint32_t(frames[i].height / 4);
+      if (takesOutput) {
+        *xcb_randr_monitor_info_outputs(monitor) = outputs.front();
+      }
+      if (!setMonitor(bytes)) {
+        throw std::runtime_error("the X server refused monitor " + name);
+      }
+    }
+  }
+
+  ~FakeMonitors() {
+    xcb_connection_t* c = connection_.get();
+    for (const xcb_atom_t name : names_) {
+      XcbReply<xcb_generic_error_t> error{
+          xcb_request_check(c, xcb_randr_delete_monitor_checked(c, root_, name))};
+    }
+  }
+
+  FakeMonitors(const FakeMonitors&) = delete;
+  FakeMonitors& operator=(const FakeMonitors&) = delete;
+
+ private:
+  // Sent by hand: xcb_randr_set_monitor of libxcb 1.15 writes past its own iovec array and
+  // sends garbage or breaks the connection.
+  bool setMonitor(const std::vector<std::uint8_t>& info) {
+    std::vector<std::uint8_t> request(8 + info.size());
+    std::memcpy(request.data() + 4, &root_, sizeof root_);
+    std::memcpy(request.data() + 8, info.data(), info.size());
+    iovec parts[3] = {};  // xcb needs the two entries before the request's own
+    parts[2].iov_base = request.data();
+    parts[2].iov_len = request.size();
+    const xcb_protocol_request_t kind{1, &xcb_randr_id, XCB_RANDR_SET_MONITOR, 1};
+    const xcb_void_cookie_t cookie{
+        xcb_send_request(connection_.get(), XCB_REQUEST_CHECKED, parts + 2, &kind)};
+    XcbReply<xcb_generic_error_t> error{xcb_request_check(connection_.get(), cookie)};
+    return !error;
+  }
+
+  XcbConnection connection_;
+  xcb_window_t root_ = XCB_NONE;
+  std::vector<xcb_atom_t> names_;
+};
+
+TEST_F(X11ProbesTest, CapturesTheMonitorUnderTheFrontWindow) {
+  X11Probes probes(options());
+  const FakeMonitors monitors({{0, 0, 1000, 1080}, {1000, 0, 920, 1080}});
+  ASSERT_EQ(probes.displays(),
+            (std::vector<DisplayFrame>{{0, 0, 1000, 1080}, {1000, 0, 920, 1080}}));
+  TestWindow left({.instance = "left",
+                   .className = "Left",
+                   .title = "Left",
+                   .area = {100, 100, 400, 300},
+                   .color = rgb(blue)});
+  TestWindow right({.instance = "keepassxc",
+                    .className = "KeePassXC",
+                    .title = "Right",
+                    .area = {1300, 500, 400, 300},
+                    .color = rgb(red)});
+
+  right.activate();
+  const auto front = probes.frontWindow();
+  ASSERT_TRUE(front && front->center);
+  const Area rightArea = right.clientArea();
+  const Area leftArea = left.clientArea();
+  const struct {
+    std::optional<Point> center;
+    int maxWidth;
+    int width;
+    int height;
+    int originX;
+  } cases[] = {
+      {front->center, 4000, 920, 1080, 1000},
+      {front->center, 460, 460, 540, 1000},
+      {Point{leftArea.x + 5.0, leftArea.y + 5.0}, 4000, 1000, 1080, 0},
+      {std::nullopt, 4000, 1000, 1080, 0},
+      {Point{-50, -50}, 4000, 1000, 1080, 0},  // on no monitor: the first
+  };
+  for (const auto& c : cases) {
+    const Image image = probes.captureScreen({}, c.center, c.maxWidth);
+    ASSERT_EQ(image.width(), c.width);
+    ASSERT_EQ(image.height(), c.height);
+    const double scale = double(c.width) / (c.originX == 0 ? 1000 : 920);
+    const Area& shown = c.originX == 0 ? leftArea : rightArea;
+    const Pixel expected = c.originX == 0 ? blue : red;
+    EXPECT_EQ(pixelAt(image, int((shown.x + 20 - c.originX) * scale), int((shown.y + 20) * scale)),
+              expected)
+        << "monitor at " << c.originX << ", width " << c.width;
+  }
+  // Blanking works in the chosen monitor's own coordinates.
+  const ExclusionRules rules({{"keepassxc", "KeePassXC"}}, {}, true, true, ownApplicationID);
+  const Image blanked = probes.captureScreen(rules, front->center, 4000);
+  EXPECT_EQ(pixelAt(blanked, rightArea.x + 20 - 1000, rightArea.y + 20), black);
+  EXPECT_EQ(pixelAt(blanked, rightArea.x - 30 - 1000, rightArea.y + 20),
+            pixelAt(probes.captureScreen({}, front->center, 4000), rightArea.x - 30 - 1000,
+                    rightArea.y + 20));
+}
+
 TEST_F(X11ProbesTest, ScreenshotIsAtMostMaxWidthWide) {
   X11Probes probes(options());
   TestWindow window(
@@ -337,18 +356,47 @@ TEST_F(X11ProbesTest, ScreenshotIsAtMostMaxWidthWide) {
     int height;
   } cases[] = {{1600, 1600, 900}, {4000, 1920, 1080}, {1920, 1920, 1080}, {640, 640, 360}};
   for (const auto& c : cases) {
-    const CapturedImage image = probes.captureScreen({}, std::nullopt, c.maxWidth);
-    EXPECT_EQ(image.width, c.width);
-    EXPECT_EQ(image.height, c.height);
-    EXPECT_EQ(image.stride, c.width * 4);
-    ASSERT_EQ(image.pixels.size(), std::size_t(image.stride) * image.height);
+    const Image image = probes.captureScreen({}, std::nullopt, c.maxWidth);
+    EXPECT_EQ(image.width(), c.width);
+    EXPECT_EQ(image.height(), c.height);
+    EXPECT_EQ(image.format(), PixelFormat::rgbx);
   }
   // The pixels are the screen's: the window's colour at its place, scaled along.
   const Area area = window.clientArea();
-  const CapturedImage full = probes.captureScreen({}, std::nullopt, 4000);
+  const Image full = probes.captureScreen({}, std::nullopt, 4000);
   EXPECT_EQ(pixelAt(full, area.x + 10, area.y + 10), blue);
-  const CapturedImage small = probes.captureScreen({}, std::nullopt, 960);
+  const Image small = probes.captureScreen({}, std::nullopt, 960);
   EXPECT_EQ(pixelAt(small, (area.x + 100) / 2, (area.y + 100) / 2), blue);
+}
+
+TEST_F(X11ProbesTest, ScreenshotBytesAreRedGreenBlueInThatOrder) {
+  X11Probes probes(options());
+  // The server keeps blue in the lowest byte; the image must not.
+  const struct {
+    std::uint32_t color;
+    Pixel bytes;
+  } cases[] = {
+      {0xFF0000, {0xFF, 0x00, 0x00}},
+      {0x00FF00, {0x00, 0xFF, 0x00}},
+      {0x0000FF, {0x00, 0x00, 0xFF}},
+      {0x123456, {0x12, 0x34, 0x56}},
+  };
+  for (const auto& c : cases) {
+    TestWindow window(
+        {.instance = "a", .className = "A", .area = {100, 100, 400, 300}, .color = c.color});
+    window.activate();
+    const Area area = window.clientArea();
+    for (const int maxWidth : {4000, 1600}) {
+      const Image image = probes.captureScreen({}, std::nullopt, maxWidth);
+      ASSERT_EQ(image.format(), PixelFormat::rgbx);
+      const double scale = double(image.width()) / 1920;
+      const int x = int((area.x + area.width / 2) * scale);
+      const int y = int((area.y + area.height / 2) * scale);
+      const std::uint8_t* pixel = image.row(y) + 4 * x;
+      EXPECT_EQ((Pixel{pixel[0], pixel[1], pixel[2]}), c.bytes)
+          << std::hex << c.color << " at width " << std::dec << image.width();
+    }
+  }
 }
 
 TEST_F(X11ProbesTest, ExcludedWindowIsBlackExactlyWhereItIsVisible) {
@@ -369,19 +417,19 @@ TEST_F(X11ProbesTest, ExcludedWindowIsBlackExactlyWhereItIsVisible) {
   ASSERT_TRUE(above.contains(behind.x + behind.width - 1, behind.y + behind.height - 1))
       << "the windows must overlap";
 
-  const CapturedImage plain = probes.captureScreen({}, std::nullopt, 4000);
+  const Image plain = probes.captureScreen({}, std::nullopt, 4000);
   const ExclusionRules rules({{"keepassxc", "KeePassXC"}}, {}, true, true, ownApplicationID);
-  const CapturedImage blanked = probes.captureScreen(rules, std::nullopt, 4000);
-  ASSERT_EQ(plain.width, blanked.width);
-  ASSERT_EQ(plain.height, blanked.height);
+  const Image blanked = probes.captureScreen(rules, std::nullopt, 4000);
+  ASSERT_EQ(plain.width(), blanked.width());
+  ASSERT_EQ(plain.height(), blanked.height());
   // Before blanking the excluded window shows, partly hidden by the one in front.
   EXPECT_EQ(pixelAt(plain, behind.x + 50, behind.y + 100), red);
   EXPECT_EQ(pixelAt(plain, behind.x + behind.width - 5, behind.y + behind.height - 5), green);
 
   int wrongBlack = 0;
   int notBlack = 0;
-  for (int y = 0; y < plain.height; ++y) {
-    for (int x = 0; x < plain.width; ++x) {
+  for (int y = 0; y < plain.height(); ++y) {
+    for (int x = 0; x < plain.width(); ++x) {
       const bool visiblePart = behind.contains(x, y) && !above.contains(x, y);
       if (visiblePart) {
         notBlack += pixelAt(blanked, x, y) != black;
@@ -416,12 +464,12 @@ TEST_F(X11ProbesTest, OwnWindowsNeverShow) {
   for (const Area area : {own.frameArea(), named.frameArea()}) {
     // Not even rules without an own bundle ID let them through, at any size.
     for (const int maxWidth : {4000, 1600}) {
-      const CapturedImage image = probes.captureScreen({}, std::nullopt, maxWidth);
-      const double scale = double(image.width) / 1920;
+      const Image image = probes.captureScreen({}, std::nullopt, maxWidth);
+      const double scale = double(image.width()) / 1920;
       for (int y = area.y + 2; y < area.y + area.height - 2; y += 7) {
         for (int x = area.x + 2; x < area.x + area.width - 2; x += 7) {
           ASSERT_EQ(pixelAt(image, int(x * scale), int(y * scale)), black)
-              << x << "," << y << " at width " << image.width;
+              << x << "," << y << " at width " << image.width();
         }
       }
     }
@@ -453,7 +501,7 @@ TEST_F(X11ProbesTest, PrivateWindowsAndTitleWordsAreBlankedOnlyWhenTheRulesSaySo
       {ExclusionRules({{"firefox", "Firefox"}}, {}, false, true), black, black},
   };
   for (const auto& c : cases) {
-    const CapturedImage image = probes.captureScreen(c.rules, std::nullopt, 4000);
+    const Image image = probes.captureScreen(c.rules, std::nullopt, 4000);
     EXPECT_EQ(pixelAt(image, privateArea.x + 20, privateArea.y + 20), c.privatePixel);
     EXPECT_EQ(pixelAt(image, bankArea.x + 20, bankArea.y + 20), c.bankPixel);
   }

@@ -132,10 +132,9 @@ RowScaler rowScalerFor(int length, std::array<int, 3> channelBytes) {
 
 }  // namespace
 
-CapturedImage scaleToRGBX(const std::uint8_t* pixels, int width, int height, int stride,
-                          std::array<int, 3> channelBytes, int outWidth, int outHeight) {
-  const int rowBytes = outWidth * 4;
-  CapturedImage image{outWidth, outHeight, rowBytes, Bytes(std::size_t(rowBytes) * outHeight)};
+Image scaleToRGBX(const std::uint8_t* pixels, int width, int height, int stride,
+                  std::array<int, 3> channelBytes, int outWidth, int outHeight) {
+  Image image = Image::forOverwrite(outWidth, outHeight, PixelFormat::rgbx);
   const Taps down = makeTaps(height, outHeight);
   const Taps across = makeTaps(width, outWidth);
   const RowScaler scaleFast = rowScalerFor(across.length, channelBytes);
@@ -159,7 +158,7 @@ CapturedImage scaleToRGBX(const std::uint8_t* pixels, int width, int height, int
       row[i] = std::uint8_t((sums[i] + weightOne / 2) >> weightBits);
     }
     // Then across, all four bytes of a pixel at once, into red, green, blue, 255.
-    std::uint8_t* target = image.pixels.data() + std::size_t(rowBytes) * y;
+    std::uint8_t* target = image.row(y);
     if (scaleFast) {
       scaleFast(row.data(), target, across);
     } else {

@@ -16,10 +16,12 @@ QString uniqueConnectionName(const char* kind) {
       .arg(counter.fetchAndAddRelaxed(1));
 }
 
-QDBusConnection openBus(const std::optional<QString>& address, QDBusConnection standard,
+// The standard bus is only touched when no address is given: merely asking for the session bus
+// makes Qt autolaunch a bus daemon for the X display when none is known.
+QDBusConnection openBus(const std::optional<QString>& address, QDBusConnection (*standard)(),
                         std::optional<QString>& ownName, const char* kind) {
   if (!address) {
-    return standard;
+    return standard();
   }
   ownName = uniqueConnectionName(kind);
   return QDBusConnection::connectToBus(*address, *ownName);
@@ -46,8 +48,8 @@ QString logindSessionPath(const QString& id) {
 
 SessionLock::SessionLock(Buses buses, std::chrono::milliseconds timeout)
     : session_(
-          openBus(buses.sessionAddress, QDBusConnection::sessionBus(), ownSessionName_, "session")),
-      system_(openBus(buses.systemAddress, QDBusConnection::systemBus(), ownSystemName_, "system")),
+          openBus(buses.sessionAddress, &QDBusConnection::sessionBus, ownSessionName_, "session")),
+      system_(openBus(buses.systemAddress, &QDBusConnection::systemBus, ownSystemName_, "system")),
       timeoutMs_(int(timeout.count())) {}
 
 SessionLock::~SessionLock() {

@@ -307,8 +307,8 @@ std::vector<DisplayFrame> X11Probes::displays() {
   return frames;
 }
 
-CapturedImage X11Probes::captureScreen(const ExclusionRules& rules, std::optional<Point> center,
-                                       int maxWidth) {
+Image X11Probes::captureScreen(const ExclusionRules& rules, std::optional<Point> center,
+                               int maxWidth) {
   const auto display = impl_->display();
   if (!display) {
     throw CaptureError(CaptureError::Code::noDisplay);

@@ -48,8 +48,8 @@ class X11Probes final : public Probes {
   bool isSecureInputOn() override;
   bool hasScreenRecordingPermission() override;
   bool requestScreenRecordingPermission() override;
-  CapturedImage captureScreen(const ExclusionRules& rules, std::optional<Point> center,
-                              int maxWidth) override;
+  Image captureScreen(const ExclusionRules& rules, std::optional<Point> center,
+                      int maxWidth) override;
 
   // The monitors, in the server's order; the whole screen when RandR names none.
   std::vector<DisplayFrame> displays();

@@ -1,0 +1,35 @@
+#include "Vistrel/platform/linux/LinuxEnvironment.h"
+
+#include "Vistrel/platform/linux/X11Hotkeys.h"
+#include "Vistrel/platform/linux/X11Probes.h"
+#include "Vistrel/platform/linux/XdgAutostart.h"
+#include "VistrelKit/DataFolder.h"
+#include "VistrelKit/PlatformKeyStore.h"
+
+namespace vistrel {
+
+AppEnvironment makeLinuxEnvironment(const LinuxEnvironmentOptions& options) {
+  AppEnvironment env;
+  env.dataFolder = options.dataFolder.empty() ? defaultDataFolder() : options.dataFolder;
+  if (options.keyStore) {
+    env.keyStore = options.keyStore;
+  } else {
+    PlatformKeyStoreOptions keyOptions;
+    keyOptions.keyFile = options.keyFile.value_or(std::filesystem::path());
+    keyOptions.dataFolder = env.dataFolder;
+    env.keyStore = makePlatformKeyStore(keyOptions);
+  }
+  env.probes = std::make_shared<X11Probes>();
+  if (options.hotkeys)
+    env.hotkeys = std::make_unique<X11Hotkeys>();
+  else
+    env.hotkeys = std::make_unique<NoHotkeys>();
+  env.clipboard = std::make_shared<UnavailableClipboard>();
+  env.loginItem = std::make_shared<XdgAutostart>(options.executable);
+  env.clock = std::make_shared<SystemClock>();
+  env.calendar = Calendar::systemDefault();
+  env.ownBundleID = ownApplicationID;
+  return env;
+}
+
+}  // namespace vistrel

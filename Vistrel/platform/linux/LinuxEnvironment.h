@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+
+#include "Vistrel/AppModel.h"
+
+namespace vistrel {
+
+struct LinuxEnvironmentOptions {
+  std::filesystem::path dataFolder;              // empty: the default data folder
+  std::optional<std::filesystem::path> keyFile;  // an explicit key file instead of the choice
+  std::shared_ptr<KeyStore> keyStore;            // a key store already chosen; overrides keyFile
+  std::filesystem::path executable;              // what Open at Login starts
+  bool hotkeys = true;                           // false: never grab the pause shortcut
+};
+
+// The application model's platform on an X11 desktop: X11 probes and hot keys, the Secret
+// Service or key file, the XDG autostart entry, the system clock and calendar. The clipboard
+// reports that it is unavailable until the screens bring a desktop toolkit. Raises
+// KeyFileLocationError for a key file inside the data folder.
+AppEnvironment makeLinuxEnvironment(const LinuxEnvironmentOptions& options);
+
+// Grabs nothing: for runs that must not hold the desktop's keys (the command line).
+class NoHotkeys final : public HotkeyGrabber {
+ public:
+  Result grab(Shortcut, std::function<void()>) override { return Result::unavailable; }
+  void release() override {}
+};
+
+}  // namespace vistrel

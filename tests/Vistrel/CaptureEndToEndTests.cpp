@@ -1,0 +1,230 @@
+// The real capture path end to end: a private X server with a window manager, real windows in
+// front, the real vistrel-cli binary capturing with its X11 probes and Tesseract, and its search
+// and image commands reading the result.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "VistrelKit/ConfigFile.h"
+#include "VistrelKit/Imaging.h"
+#include "tests/Vistrel/XvfbSession.h"
+#include "tests/VistrelKit/TemporaryFolder.h"
+
+extern char** environ;
+
+namespace vistrel {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using testing::XvfbSession;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class CaptureEndToEnd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    testing::qtApplication();
+    session_ = new XvfbSession({.windowManager = true, .screen = "1024x768x24"});
+  }
+  static void TearDownTestSuite() {
+    delete session_;
+    session_ = nullptr;
+  }
+
+  void SetUp() override { fs::create_directories(temp.path() / "home"); }
+
+  // Runs a program with every default location in the temporary folder and no session bus.
+  Result run(std::vector<std::string> arguments) {
+    static int counter = 0;
+    const fs::path outFile = temp.path() / ("out" + std::to_string(counter) + ".txt");
+    const fs::path errFile = temp.path() / ("err" + std::to_string(counter++) + ".txt");
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+      argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::map<std::string, std::string> variables;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string text(*entry);
+      if (const auto equals = text.find('='); equals != std::string::npos)
+        variables[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    variables.erase("VISTREL_DATA_DIR");
+    variables["HOME"] = (temp.path() / "home").string();
+    variables["XDG_CONFIG_HOME"] = (temp.path() / "home" / "config").string();
+    variables["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (temp.path() / "no-bus").string();
+    std::vector<std::string> environment;
+    for (const auto& [name, value] : variables)
+      environment.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& entry : environment)
+      envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    Result result;
+    if (spawned != 0) {
+      ADD_FAILURE() << "cannot start " << argv[0];
+      return result;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = readFile(outFile);
+    result.err = readFile(errFile);
+    return result;
+  }
+
+  Result cli(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {VISTREL_CLI_PATH, "--data-dir", dataDir().string(),
+                                         "--key-file", (temp.path() / "key").string()});
+    return run(std::move(arguments));
+  }
+
+  json cliJSON(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "--json");
+    const Result result = cli(arguments);
+    EXPECT_EQ(result.status, 0) << result.err;
+    return json::parse(result.out, nullptr, false);
+  }
+
+  fs::path dataDir() const { return temp.path() / "data"; }
+
+  // An image viewer window (ImageMagick's display) showing lines of dark text on white.
+  testing::ChildProcess showText(const std::string& text, int x, int y) {
+    const fs::path image = temp.path() / "text.png";
+    EXPECT_EQ(testing::run({"convert", "-size", "700x220", "xc:white", "-font",
+                            "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", "-pointsize", "40",
+                            "-fill", "black", "-annotate", "+30+120", text, image.string()}),
+              0);
+    testing::ChildProcess viewer({"display", "-geometry",
+                                  "+" + std::to_string(x) + "+" + std::to_string(y), "-title",
+                                  "Viewer", image.string()});
+    const Result found =
+        run({"xdotool", "search", "--sync", "--onlyvisible", "--class", "Display"});
+    viewerWindow = found.out.substr(0, found.out.find('\n'));
+    EXPECT_FALSE(viewerWindow.empty()) << found.err;
+    EXPECT_EQ(run({"xdotool", "windowactivate", "--sync", viewerWindow}).status, 0);
+    return viewer;
+  }
+
+  static XvfbSession* session_;
+  testing::TemporaryFolder temp;
+  std::string viewerWindow;
+};
+
+XvfbSession* CaptureEndToEnd::session_ = nullptr;
+
+TEST_F(CaptureEndToEnd, CapturesTheWindowInFrontAndSkipsAnExcludedOne) {
+  testing::ChildProcess viewer = showText("Invoice 4471 Tevrin", 40, 40);
+
+  Result captured = cli({"capture", "--ticks", "1"});
+  ASSERT_EQ(captured.status, 0) << captured.err;
+  EXPECT_NE(captured.out.find("Tick 1: Stored frame 1 ("), std::string::npos) << captured.out;
+  EXPECT_NE(captured.out.find("Status: Recording · last change saved "), std::string::npos);
+  EXPECT_FALSE(fs::exists(dataDir() / "config.json")) << "capture on for this run only";
+
+  const json hits = cliJSON({"search", "invo tevr"});
+  ASSERT_TRUE(hits.is_array()) << hits;
+  ASSERT_EQ(hits.size(), 1u) << hits;
+  const json frame = cliJSON({"show", "1"});
+  ASSERT_TRUE(frame.is_object()) << frame;
+  ASSERT_TRUE(frame.contains("bundleID") && frame["bundleID"].is_string()) << frame;
+  const std::string viewerID = frame["bundleID"];
+  const std::string viewerName = frame["appName"];
+
+  // The same viewer, now excluded: nothing is stored and the reason is printed.
+  VistrelConfig config;
+  config.excludedApps.push_back({viewerID, viewerName});
+  ConfigFile::save(config, dataDir() / "config.json");
+  captured = cli({"capture"});
+  ASSERT_EQ(captured.status, 0) << captured.err;
+  EXPECT_NE(captured.out.find("Tick 1: Skipped: " + viewerName + " is excluded"), std::string::npos)
+      << captured.out;
+  EXPECT_EQ(cliJSON({"stats"})["frames"], 1);
+
+  // Behind another window it is recorded as black where it shows.
+  testing::TestWindow cover({.instance = "cover",
+                             .className = "Cover",
+                             .title = std::string("Cover"),
+                             .area = {400, 100, 500, 400},
+                             .color = 0xCC2222});
+  cover.activate();
+  const testing::Area covering = cover.frameArea();
+  captured = cli({"capture"});
+  ASSERT_EQ(captured.status, 0) << captured.err;
+  ASSERT_NE(captured.out.find("Tick 1: Stored frame 2"), std::string::npos) << captured.out;
+  const fs::path jpeg = temp.path() / "frame.jpg";
+  const Result written = cli({"image", "2", jpeg.string()});
+  ASSERT_EQ(written.status, 0) << written.err;
+  const std::string bytes = readFile(jpeg);
+  const auto image = Imaging::decodeJPEG(
+      std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  ASSERT_TRUE(image.has_value());
+  ASSERT_EQ(image->width(), 1024);
+  const auto pixel = [&](int x, int y) {
+    const std::uint8_t* p = image->row(y) + 4 * x;
+    return std::array<int, 3>{p[0], p[1], p[2]};
+  };
+  // Inside the viewer, left of the cover: was white with text, now black.
+  const auto blanked = pixel(200, 150);
+  EXPECT_LT(blanked[0] + blanked[1] + blanked[2], 40)
+      << blanked[0] << "," << blanked[1] << "," << blanked[2];
+  // The cover in front keeps its colour.
+  const auto front = pixel(covering.x + covering.width / 2, covering.y + covering.height / 2);
+  EXPECT_GT(front[0], 160);
+  EXPECT_LT(front[1], 80);
+  EXPECT_EQ(cliJSON({"search", "tevrin"}).size(), 1u) << "the hidden text was not read";
+}
+
+TEST_F(CaptureEndToEnd, HeadlessApplicationRecordsUntilTerminatedAndSavesTheSettings) {
+  testing::ChildProcess viewer = showText("Quarterly ledger", 60, 60);
+  fs::create_directories(dataDir());
+  std::ofstream(dataDir() / "config.json") << R"({"captureEnabled": true, "interval": 2})";
+  const fs::path output = temp.path() / "headless.txt";
+  const std::string command = std::string("exec ") + VISTREL_APP_PATH + " --headless --data-dir '" +
+                              dataDir().string() + "' --key-file '" +
+                              (temp.path() / "key").string() + "' > '" + output.string() + "' 2>&1";
+  testing::ChildProcess app({"sh", "-c", command}, {}, false);
+  const bool recorded = testing::waitUntil(
+      [&] { return readFile(output).find("Recording · last change saved") != std::string::npos; },
+      std::chrono::seconds(20));
+  ASSERT_TRUE(recorded) << readFile(output);
+  ::kill(app.pid(), SIGTERM);
+  EXPECT_EQ(app.wait(), 0) << readFile(output);
+  EXPECT_EQ(readFile(output).find("Data folder: "), 0u) << readFile(output);
+  // Written back in full at exit, onboarding done because capture was turned on.
+  const std::string saved = readFile(dataDir() / "config.json");
+  EXPECT_NE(saved.find("\"onboardingDone\": true"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("\"retentionDays\": 30"), std::string::npos) << saved;
+  EXPECT_EQ(cliJSON({"search", "quarterly"}).size(), 1u);
+}
+
+}  // namespace
+}  // namespace vistrel
