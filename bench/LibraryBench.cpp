@@ -42,6 +42,7 @@
 #include "VistrelKit/FrameKeys.h"
 #include "VistrelKit/FrameLibrary.h"
 #include "VistrelKit/FrameRecords.h"
+#include "VistrelKit/Highlighter.h"
 #include "VistrelKit/SQLiteDB.h"
 #include "VistrelKit/SearchQuery.h"
 
@@ -685,6 +686,48 @@ BENCHMARK(BM_Search)
     ->Iterations(searchRuns())
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+
+// The work a search does per candidate frame, step by step, on one frame of the synthetic
+// history (no database): what bounds a search that must open thousands of candidates.
+void BM_CandidateSteps(benchmark::State& state) {
+  Generator generator;
+  const FrameKeys keys = benchKeys();
+  const NewFrame frame = generator.frame(12345, cachedImageBytes);
+  const Bytes sealedMeta = keys.seal(bytesOf(frame.meta.encode()), sealContext::frameMeta(7));
+  const Bytes sealedThumb = keys.seal(frame.thumbnail, sealContext::frameThumb(7));
+  const SearchQuery query = SearchQuery::parse("\"please review\" open");
+  double unsealMs = 0;
+  double decodeMs = 0;
+  double matchesMs = 0;
+  double linesMs = 0;
+  double thumbMs = 0;
+  for (auto _ : state) {
+    double start = threadCPUMilliseconds();
+    const Bytes json = keys.unseal(sealedMeta, sealContext::frameMeta(7));
+    unsealMs += (threadCPUMilliseconds() - start);
+    start = threadCPUMilliseconds();
+    const FrameMeta meta = FrameMeta::decode(
+        std::string_view(reinterpret_cast<const char*>(json.data()), json.size()));
+    decodeMs += (threadCPUMilliseconds() - start);
+    start = threadCPUMilliseconds();
+    benchmark::DoNotOptimize(query.matches(meta.indexText()));
+    matchesMs += (threadCPUMilliseconds() - start);
+    start = threadCPUMilliseconds();
+    benchmark::DoNotOptimize(Highlighter::linesMatching(meta.lines, query));
+    linesMs += (threadCPUMilliseconds() - start);
+    start = threadCPUMilliseconds();
+    benchmark::DoNotOptimize(keys.unseal(sealedThumb, sealContext::frameThumb(7)));
+    thumbMs += (threadCPUMilliseconds() - start);
+  }
+  const double runs = static_cast<double>(state.iterations());
+  state.counters["meta_kb"] = static_cast<double>(sealedMeta.size()) / 1024.0;
+  state.counters["unseal_meta_us"] = 1000.0 * unsealMs / runs;
+  state.counters["decode_json_us"] = 1000.0 * decodeMs / runs;
+  state.counters["matches_us"] = 1000.0 * matchesMs / runs;
+  state.counters["lines_matching_us"] = 1000.0 * linesMs / runs;
+  state.counters["unseal_thumb_us"] = 1000.0 * thumbMs / runs;
+}
+BENCHMARK(BM_CandidateSteps)->Unit(benchmark::kMicrosecond);
 
 constexpr int storeRuns = 40;
 
