@@ -91,6 +91,37 @@ std::array<std::uint8_t, 32> hmacSha256(ByteView key, ByteView data) {
   return out;
 }
 
+void HmacSha256::ContextFree::operator()(EVP_MAC_CTX* context) const {
+  EVP_MAC_CTX_free(context);
+}
+
+HmacSha256::HmacSha256(ByteView key)
+    : keyed_(hmacAlgorithm() ? EVP_MAC_CTX_new(hmacAlgorithm()) : nullptr) {
+  const OSSL_PARAM params[] = {sha256Digest(OSSL_MAC_PARAM_DIGEST), OSSL_PARAM_construct_end()};
+  if (!keyed_ || EVP_MAC_init(keyed_.get(), key.data(), key.size(), params) != 1) {
+    throw std::runtime_error("HMAC-SHA256 failed.");
+  }
+}
+
+HmacSha256::~HmacSha256() = default;
+
+std::array<std::uint8_t, 32> HmacSha256::mac(ByteView data) const {
+  MacCtxPtr context;
+  {
+    // OpenSSL promises nothing about copying one context from several threads at once.
+    const std::lock_guard lock(copying_);
+    context.reset(EVP_MAC_CTX_dup(keyed_.get()));
+  }
+  std::array<std::uint8_t, 32> out{};
+  std::size_t written = 0;
+  if (!context || EVP_MAC_update(context.get(), data.data(), data.size()) != 1 ||
+      EVP_MAC_final(context.get(), out.data(), &written, out.size()) != 1 ||
+      written != out.size()) {
+    throw std::runtime_error("HMAC-SHA256 failed.");
+  }
+  return out;
+}
+
 bool aesGcmEncrypt(ByteView key, ByteView nonce, ByteView plaintext, ByteView associatedData,
                    std::span<std::uint8_t> out) {
   if (key.size() != 32 || nonce.size() != gcmNonceSize ||

@@ -42,6 +42,11 @@ MasterKey generateKey() {
   return key;
 }
 
+FrameKeys::FrameKeys(const SymmetricKey& sealKey, const SymmetricKey& indexKey)
+    : sealKey(sealKey),
+      indexKey(indexKey),
+      indexMac_(std::make_shared<crypto::HmacSha256>(indexKey.bytes())) {}
+
 FrameKeys FrameKeys::derive(MasterKey masterKey) {
   return FrameKeys{deriveOne(masterKey, sealInfo), deriveOne(masterKey, indexInfo)};
 }
@@ -74,7 +79,7 @@ Bytes FrameKeys::unseal(const Bytes& blob, std::string_view context) const {
 
 std::string FrameKeys::token(std::string_view term) const {
   static constexpr char hexDigits[] = "0123456789abcdef";
-  const auto mac = crypto::hmacSha256(indexKey.bytes(), viewOf(term));
+  const auto mac = indexMac_->mac(viewOf(term));
   std::string token(16, '0');
   for (std::size_t i = 0; i < 8; ++i) {
     token[2 * i] = hexDigits[mac[i] >> 4];
@@ -85,7 +90,7 @@ std::string FrameKeys::token(std::string_view term) const {
 
 Bytes FrameKeys::tag(std::string_view key) const {
   const std::string message = "tag:" + std::string(key);
-  const auto mac = crypto::hmacSha256(indexKey.bytes(), viewOf(message));
+  const auto mac = indexMac_->mac(viewOf(message));
   return Bytes(mac.begin(), mac.begin() + 16);
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -9,6 +10,10 @@
 #include "VistrelKit/KeyStore.h"
 
 namespace vistrel {
+
+namespace crypto {
+class HmacSha256;
+}
 
 // A 256-bit working key. Its bytes are wiped when the value goes away.
 class SymmetricKey {
@@ -33,14 +38,17 @@ class SymmetricKey {
 MasterKey generateKey();
 
 // The two working keys derived from the master key: sealKey for AES-256-GCM sealing, indexKey
-// for the keyed HMAC-SHA256 tokens and tags. A plain, immutable value; every operation is const
-// and safe to call from any thread at once. Never written anywhere.
+// for the keyed HMAC-SHA256 tokens and tags. An immutable value, copied freely; every operation
+// is const and safe to call from any thread at once, also on copies that share one keyed HMAC.
+// Never written anywhere.
 //
 // A sealed blob is nonce (12 random bytes) ‖ ciphertext (as long as the plaintext) ‖ GCM tag
 // (16 bytes), with the UTF-8 context string as associated data; the context is not stored.
 struct FrameKeys {
-  SymmetricKey sealKey;
-  SymmetricKey indexKey;
+  const SymmetricKey sealKey;
+  const SymmetricKey indexKey;
+
+  FrameKeys(const SymmetricKey& sealKey, const SymmetricKey& indexKey);
 
   // HKDF-SHA256 of the master key with the program's fixed salt; the master key value is taken
   // over and wiped once both keys exist.
@@ -59,7 +67,13 @@ struct FrameKeys {
   // cut to 16 bytes.
   Bytes tag(std::string_view key) const;
 
-  friend bool operator==(const FrameKeys&, const FrameKeys&) = default;
+  friend bool operator==(const FrameKeys& a, const FrameKeys& b) {
+    return a.sealKey == b.sealKey && a.indexKey == b.indexKey;
+  }
+
+ private:
+  // indexKey, keyed once: a token costs one copy of it instead of a fresh keying.
+  std::shared_ptr<const crypto::HmacSha256> indexMac_;
 };
 
 // The context strings that bind each sealed value to its place. Sealing and unsealing sides

@@ -36,13 +36,11 @@ FrameLibrary::SearchSQL FrameLibrary::searchSQL(const std::string& matchExpressi
   SearchSQL sql;
   std::vector<std::string> conditions;
   if (hasQuery) {
-    sql.text =
-        "SELECT f.id, f.ts, f.meta, f.thumb FROM frame_index JOIN frames f ON f.id = "
-        "frame_index.rowid";
+    sql.text = "SELECT f.id, f.ts FROM frame_index JOIN frames f ON f.id = frame_index.rowid";
     conditions.emplace_back("frame_index MATCH ?");
     sql.values.emplace_back(matchExpression);
   } else {
-    sql.text = "SELECT f.id, f.ts, f.meta, f.thumb FROM frames f";
+    sql.text = "SELECT f.id, f.ts FROM frames f";
   }
   if (appTag) {
     conditions.emplace_back("f.app_tag = ?");
@@ -75,18 +73,26 @@ std::vector<FrameSummary> FrameLibrary::search(const SearchQuery& query,
       hasQuery ? query.matchExpression([this](std::string_view term) { return keys_.token(term); })
                : std::string();
   const SearchSQL sql = searchSQL(expression, appTag, start, end, limit);
-  Statement statement = db_->prepare(sql.text);
-  statement.bind(sql.values);
+  Statement candidates = db_->prepare(sql.text);
+  candidates.bind(sql.values);
+  // The candidates are sorted by time before the first one comes out. Sorting only identifiers
+  // and times, and reading the sealed records one candidate at a time, keeps a common word from
+  // making SQLite copy the metadata and thumbnail of every frame that has it into the sorter.
+  Statement sealed = db_->prepare("SELECT meta, thumb FROM frames WHERE id = ?");
 
   std::vector<FrameSummary> results;
-  while (statement.step()) {
+  while (candidates.step()) {
     if (static_cast<std::int64_t>(results.size()) >= limit) {
       break;
     }
-    const std::int64_t id = statement.columnInt(0);
+    const std::int64_t id = candidates.columnInt(0);
+    sealed.bind({id});
+    if (!sealed.step()) {
+      continue;
+    }
     FrameMeta meta;
     try {
-      meta = decodeMeta(statement.columnBlob(2), id);
+      meta = decodeMeta(sealed.columnBlob(0), id);
     } catch (const VistrelCryptoError&) {
       continue;
     } catch (const RecordDecodingError&) {
@@ -97,13 +103,13 @@ std::vector<FrameSummary> FrameLibrary::search(const SearchQuery& query,
     }
     Bytes thumbnail;
     try {
-      thumbnail = keys_.unseal(statement.columnBlob(3), sealContext::frameThumb(id));
+      thumbnail = keys_.unseal(sealed.columnBlob(1), sealContext::frameThumb(id));
     } catch (const VistrelCryptoError&) {
       // Listed without a picture rather than not at all.
     }
     FrameSummary summary;
     summary.id = id;
-    summary.date = dateFromSeconds1970(statement.columnDouble(1));
+    summary.date = dateFromSeconds1970(candidates.columnDouble(1));
     summary.matchingLines =
         hasQuery ? Highlighter::linesMatching(meta.lines, query) : std::vector<int>{};
     summary.meta = std::move(meta);

@@ -3,6 +3,8 @@
 #include <numeric>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "VistrelKit/Base64.h"
 #include "VistrelKit/CryptoPrimitives.h"
@@ -64,6 +66,20 @@ TEST(CryptoPrimitivesTest, HmacSha256MatchesRfc4231TestCase2) {
   EXPECT_EQ(hexOf(mac), "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
 }
 
+// The once-keyed form gives the same MACs, call after call; RFC 4231 test cases 2 (short key)
+// and 6 (a key longer than the block, which HMAC hashes first).
+TEST(CryptoPrimitivesTest, KeyedHmacSha256MatchesRfc4231) {
+  const crypto::HmacSha256 jefe(bytesOf("Jefe"));
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(hexOf(jefe.mac(bytesOf("what do ya want for nothing?"))),
+              "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843");
+  }
+  const crypto::HmacSha256 longKey(Bytes(131, 0xaa));
+  EXPECT_EQ(hexOf(longKey.mac(bytesOf("Test Using Larger Than Block-Size Key - Hash Key First"))),
+            "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54");
+  EXPECT_EQ(hexOf(jefe.mac({})), hexOf(crypto::hmacSha256(bytesOf("Jefe"), {})));
+}
+
 struct GcmVector {
   const char* name;
   const char* key;
@@ -92,7 +108,9 @@ const GcmVector gcmVectors[] = {
      "76fc6ece0f4e1768cddf8853bb2d551b"},
 };
 
-void PrintTo(const GcmVector& vector, std::ostream* out) { *out << vector.name; }
+void PrintTo(const GcmVector& vector, std::ostream* out) {
+  *out << vector.name;
+}
 
 class GcmKnownAnswerTest : public ::testing::TestWithParam<GcmVector> {};
 
@@ -139,6 +157,36 @@ TEST(FrameKeysTest, SameMasterKeyGivesSameKeysAndDifferentKeyGivesDifferentToken
   EXPECT_EQ(a.tag("com.example.Mail"), b.tag("com.example.Mail"));
   EXPECT_NE(a.token("p:report"), other.token("p:report"));
   EXPECT_NE(a.sealKey, a.indexKey);
+}
+
+// Copies of one FrameKeys share its keyed HMAC; threads tokenizing at once through the original
+// and its copies all get the tokens a single thread gets.
+TEST(FrameKeysTest, TokensFromManyThreadsAtOnceAreThoseOfOneThread) {
+  const FrameKeys keys = FrameKeys::derive(masterKeyOf(0));
+  std::vector<std::string> terms;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 2000; ++i) {
+    terms.push_back("p:term" + std::to_string(i));
+    expected.push_back(keys.token(terms.back()));
+  }
+  const std::vector<FrameKeys> copies(4, keys);
+  std::vector<std::vector<std::string>> results(8);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < results.size(); ++t) {
+    threads.emplace_back([&, t] {
+      const FrameKeys& mine = t % 2 == 0 ? keys : copies[t / 2];
+      for (const std::string& term : terms) {
+        results[t].push_back(mine.token(term));
+      }
+    });
+  }
+  for (std::thread& thread : threads) {
+    thread.join();
+  }
+  for (const auto& result : results) {
+    EXPECT_EQ(result, expected);
+  }
+  EXPECT_EQ(keys.token("p:invoic"), FrameKeys::derive(masterKeyOf(0)).token("p:invoic"));
 }
 
 TEST(FrameKeysTest, GenerateKeyGivesFreshRandomKeys) {

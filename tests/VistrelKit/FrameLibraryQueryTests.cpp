@@ -32,9 +32,8 @@ std::vector<std::int64_t> idsOf(const std::vector<FrameStamp>& stamps) {
 
 TEST(SearchSQLTest, TextAndValues) {
   const std::string selectIndexed =
-      "SELECT f.id, f.ts, f.meta, f.thumb FROM frame_index JOIN frames f ON f.id = "
-      "frame_index.rowid";
-  const std::string selectAll = "SELECT f.id, f.ts, f.meta, f.thumb FROM frames f";
+      "SELECT f.id, f.ts FROM frame_index JOIN frames f ON f.id = frame_index.rowid";
+  const std::string selectAll = "SELECT f.id, f.ts FROM frames f";
   const Bytes tag{1, 2, 3};
   const Date start = dateFromSeconds1970(100.5);
   const Date end = dateFromSeconds1970(200.25);
