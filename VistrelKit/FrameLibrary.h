@@ -136,6 +136,9 @@ class FrameLibrary {
   std::int64_t removeLocked(const std::vector<std::int64_t>& ids);
   // REQUIRES: mutex_ held.
   std::vector<FrameStamp> stampsLocked(Date start, Date end);
+  // Moves the write-ahead log into the database and empties it, so that no earlier version of a
+  // page freed by a deletion survives. Failure is ignored. REQUIRES: mutex_ held.
+  void forgetDeletedPages();
 
   // REQUIRES: mutex_ held (or the object still under construction).
   void checkKeyLocked();

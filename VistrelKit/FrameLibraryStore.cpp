@@ -151,6 +151,9 @@ std::int64_t FrameLibrary::removeLocked(const std::vector<std::int64_t>& ids) {
   } catch (const SQLiteError&) {
     // The frames are gone; the free pages are returned by a later deletion.
   }
+  if (count > 0) {
+    forgetDeletedPages();
+  }
   return count;
 }
 
@@ -168,6 +171,18 @@ std::int64_t FrameLibrary::cleanup(const RetentionPolicy& policy, Date now) {
   const std::vector<std::int64_t> selected =
       Retention::select(stampsLocked(Date::min(), Date::max()), policy, now);
   return removeLocked(selected);
+}
+
+void FrameLibrary::forgetDeletedPages() {
+  // Secure delete zeroes the freed pages, but only in new log frames: the old versions of those
+  // pages, with the deleted frames' sealed metadata and thumbnails, stay in the write-ahead log
+  // (and in the database file until the next checkpoint). Copying the log into the database and
+  // truncating it leaves only the zeroed pages behind. Busy readers of another connection make
+  // it fail; then the next deletion, or the last connection's close, does it.
+  try {
+    db_->exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  } catch (const SQLiteError&) {
+  }
 }
 
 void FrameLibrary::checkpoint() {
