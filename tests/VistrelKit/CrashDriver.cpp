@@ -62,11 +62,11 @@ class Driver {
     say("ready " + std::to_string(stamps_.size()));
     for (;;) {
       const int choice = pick(0, 99);
-      if (choice < 70 || stamps_.size() < 5) {
+      if (choice < 55 || stamps_.size() < 5) {
         store();
-      } else if (choice < 84) {
+      } else if (choice < 72) {
         removeSome();
-      } else if (choice < 94) {
+      } else if (choice < 86) {
         removeRange();
       } else {
         cleanup();
@@ -180,11 +180,11 @@ class Driver {
     });
   }
 
-  // Keeps the library small: the oldest frames go until about 40 stay.
+  // A disk cap that the newest half or more of the frames fit under: the oldest go.
   void cleanup() {
     const std::vector<FrameStamp> all = library_->allStamps();
     std::int64_t cap = 0;
-    const std::size_t keep = std::min<std::size_t>(all.size(), 40);
+    const std::size_t keep = all.size() * static_cast<std::size_t>(pick(50, 90)) / 100;
     for (std::size_t i = all.size() - keep; i < all.size(); ++i) {
       cap += all[i].bytes;
     }
