@@ -82,8 +82,9 @@ class FrameLibrary {
   std::int64_t store(const NewFrame& frame);
 
   // Deletes the frames (rows in one transaction, then their files, emptied day folders and free
-  // pages) and returns how many existed. Unknown and repeated identifiers are not counted. Only
-  // SQLiteError is raised, and then nothing was deleted.
+  // pages, and then the write-ahead log, which still holds the deleted pages' old versions) and
+  // returns how many existed. Unknown and repeated identifiers are not counted. Only SQLiteError
+  // is raised, and then nothing was deleted.
   std::int64_t remove(const std::vector<std::int64_t>& ids);
   // Deletes every frame with start <= date < end.
   std::int64_t deleteRange(Date start, Date end);
