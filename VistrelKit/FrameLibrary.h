@@ -82,8 +82,9 @@ class FrameLibrary {
   std::int64_t store(const NewFrame& frame);
 
   // Deletes the frames (rows in one transaction, then their files, emptied day folders and free
-  // pages) and returns how many existed. Unknown and repeated identifiers are not counted. Only
-  // SQLiteError is raised, and then nothing was deleted.
+  // pages, and then the write-ahead log, which still holds the deleted pages' old versions) and
+  // returns how many existed. Unknown and repeated identifiers are not counted. Only SQLiteError
+  // is raised, and then nothing was deleted.
   std::int64_t remove(const std::vector<std::int64_t>& ids);
   // Deletes every frame with start <= date < end.
   std::int64_t deleteRange(Date start, Date end);
@@ -122,8 +123,16 @@ class FrameLibrary {
   LibraryStats stats(Date now);
 
   // Deletes the frames past the retention period and then the oldest until the cap is met;
-  // returns how many were deleted.
+  // returns how many were deleted. The first cleanup of each opened library also removes stray
+  // frame files (removeStrayFiles); its failures are ignored there.
   std::int64_t cleanup(const RetentionPolicy& policy, Date now);
+  // Removes frame files that no row names, left by a process that died between writing a frame
+  // file and committing its row, or between committing a deletion and removing the files (also
+  // unfinished temporary files of such writes), then day folders left empty. Only files named
+  // "<id>.vsf" or "<id>.vsf.<suffix>" inside a day folder are considered, and only for
+  // identifiers below the next one to be handed out, so a store in flight in another process is
+  // never touched. Returns the number of files removed. Raises SQLiteError.
+  std::int64_t removeStrayFiles();
   // Copies the write-ahead log into the database and truncates the log.
   void checkpoint();
 
@@ -136,6 +145,11 @@ class FrameLibrary {
   std::int64_t removeLocked(const std::vector<std::int64_t>& ids);
   // REQUIRES: mutex_ held.
   std::vector<FrameStamp> stampsLocked(Date start, Date end);
+  // REQUIRES: mutex_ held.
+  std::int64_t removeStrayFilesLocked();
+  // Moves the write-ahead log into the database and empties it, so that no earlier version of a
+  // page freed by a deletion survives. Failure is ignored. REQUIRES: mutex_ held.
+  void forgetDeletedPages();
 
   // REQUIRES: mutex_ held (or the object still under construction).
   void checkKeyLocked();
@@ -152,7 +166,8 @@ class FrameLibrary {
   const FrameKeys keys_;
   const Calendar calendar_;
   mutable std::mutex mutex_;
-  std::shared_ptr<SQLiteDB> db_;  // set once by the constructor; guarded by mutex_ afterwards
+  std::shared_ptr<SQLiteDB> db_;    // set once by the constructor; guarded by mutex_ afterwards
+  bool strayFilesChecked_ = false;  // guarded by mutex_
 };
 
 template <typename Body>

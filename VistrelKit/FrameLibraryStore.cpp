@@ -1,5 +1,7 @@
+#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -48,6 +50,23 @@ class UncommittedFile {
   fs::path file_;
   bool committed_ = false;
 };
+
+// The identifier in a frame file's name, "<id>.vsf", or in the name of a temporary file of its
+// atomic write, "<id>.vsf.<suffix>"; nothing for any other name.
+std::optional<std::int64_t> frameFileID(const std::string& name) {
+  std::size_t digits = 0;
+  while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9') {
+    ++digits;
+  }
+  if (digits == 0 || digits > 18 || name[0] == '0') {
+    return std::nullopt;
+  }
+  const std::string_view rest = std::string_view(name).substr(digits);
+  if (rest != ".vsf" && !(rest.size() > 5 && rest.substr(0, 5) == ".vsf.")) {
+    return std::nullopt;
+  }
+  return std::stoll(name.substr(0, digits));
+}
 
 }  // namespace
 
@@ -151,6 +170,9 @@ std::int64_t FrameLibrary::removeLocked(const std::vector<std::int64_t>& ids) {
   } catch (const SQLiteError&) {
     // The frames are gone; the free pages are returned by a later deletion.
   }
+  if (count > 0) {
+    forgetDeletedPages();
+  }
   return count;
 }
 
@@ -167,7 +189,102 @@ std::int64_t FrameLibrary::cleanup(const RetentionPolicy& policy, Date now) {
   const std::lock_guard lock(mutex_);
   const std::vector<std::int64_t> selected =
       Retention::select(stampsLocked(Date::min(), Date::max()), policy, now);
-  return removeLocked(selected);
+  const std::int64_t deleted = removeLocked(selected);
+  if (!strayFilesChecked_) {
+    // Stray files only come from a process that died in the middle of a store or a deletion, so
+    // looking once per opened library is enough.
+    strayFilesChecked_ = true;
+    try {
+      removeStrayFilesLocked();
+    } catch (const SQLiteError&) {
+      strayFilesChecked_ = false;
+    }
+  }
+  return deleted;
+}
+
+std::int64_t FrameLibrary::removeStrayFiles() {
+  const std::lock_guard lock(mutex_);
+  return removeStrayFilesLocked();
+}
+
+std::int64_t FrameLibrary::removeStrayFilesLocked() {
+  // One read transaction, so the names and the next identifier come from the same moment: any
+  // store that had not committed by then uses an identifier at or above nextID.
+  std::set<std::string> named;
+  std::int64_t nextID = 1;
+  db_->exec("BEGIN");
+  try {
+    {
+      Statement statement = db_->prepare("SELECT file FROM frames");
+      while (statement.step()) {
+        named.insert(statement.columnText(0));
+      }
+    }
+    {
+      Statement statement = db_->prepare(
+          "SELECT MAX(IFNULL((SELECT v FROM info WHERE k = 'next_id'), 1), "
+          "IFNULL((SELECT MAX(id) FROM frames), 0) + 1)");
+      if (statement.step()) {
+        nextID = statement.columnInt(0);
+      }
+    }
+    db_->exec("COMMIT");
+  } catch (...) {
+    try {
+      db_->exec("ROLLBACK");
+    } catch (...) {
+    }
+    throw;
+  }
+
+  std::int64_t removed = 0;
+  const fs::directory_iterator end;
+  std::error_code error;
+  for (fs::directory_iterator day(folder_ / "frames", error); !error && day != end;
+       day.increment(error)) {
+    std::error_code kindError;
+    if (day->is_symlink(kindError) || !day->is_directory(kindError)) {
+      continue;
+    }
+    const std::string dayName = day->path().filename().string();
+    std::vector<fs::path> stray;
+    std::error_code listError;
+    for (fs::directory_iterator entry(day->path(), listError); !listError && entry != end;
+         entry.increment(listError)) {
+      const std::string name = entry->path().filename().string();
+      const std::optional<std::int64_t> id = frameFileID(name);
+      if (!id || *id >= nextID || named.contains("frames/" + dayName + "/" + name)) {
+        continue;
+      }
+      if (!entry->is_symlink(kindError) && entry->is_regular_file(kindError)) {
+        stray.push_back(entry->path());
+      }
+    }
+    for (const fs::path& file : stray) {
+      std::error_code ignored;
+      if (fs::remove(file, ignored)) {
+        ++removed;
+      }
+    }
+    if (!listError && fs::is_empty(day->path(), listError) && !listError) {
+      std::error_code ignored;
+      fs::remove(day->path(), ignored);
+    }
+  }
+  return removed;
+}
+
+void FrameLibrary::forgetDeletedPages() {
+  // Secure delete zeroes the freed pages, but only in new log frames: the old versions of those
+  // pages, with the deleted frames' sealed metadata and thumbnails, stay in the write-ahead log
+  // (and in the database file until the next checkpoint). Copying the log into the database and
+  // truncating it leaves only the zeroed pages behind. Busy readers of another connection make
+  // it fail; then the next deletion, or the last connection's close, does it.
+  try {
+    db_->exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  } catch (const SQLiteError&) {
+  }
 }
 
 void FrameLibrary::checkpoint() {

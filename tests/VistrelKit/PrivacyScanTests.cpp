@@ -1,0 +1,395 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "VistrelKit/FrameLibrary.h"
+#include "VistrelKit/KeyFileStore.h"
+#include "VistrelKit/PrivateFiles.h"
+#include "VistrelKit/Recorder.h"
+#include "tests/VistrelKit/DiskScan.h"
+#include "tests/VistrelKit/FrameLibraryFixture.h"
+#include "tests/VistrelKit/TemporaryFolder.h"
+#include "tests/support/ScreenFixtures.h"
+
+namespace vistrel {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FrameLibraryTest;
+using testing::Hit;
+using testing::Needle;
+
+Bytes randomBytes(std::mt19937& random, std::size_t size) {
+  Bytes bytes(size);
+  for (std::uint8_t& byte : bytes) {
+    byte = static_cast<std::uint8_t>(random());
+  }
+  return bytes;
+}
+
+std::string describe(const std::vector<Hit>& hits) {
+  std::string text;
+  for (const Hit& hit : hits) {
+    text += hit.label + " in " + hit.file.filename().string() + " at " +
+            std::to_string(hit.offset) + "\n";
+  }
+  return text;
+}
+
+std::string asString(const Bytes& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// The fixture's frame builders, for tests that make libraries of their own.
+struct Frames : FrameLibraryTest {
+  using FrameLibraryTest::at;
+  using FrameLibraryTest::frame;
+};
+
+// Once a frame is deleted, nothing sealed for it may stay in the folder: not in freed database
+// pages, not in old log frames, not in a file. The frames are stored either still in the log or
+// already copied into the database file when they are deleted.
+TEST(DeletedFrameScan, LeavesNoSealedBytes) {
+  for (const bool checkpointed : {false, true}) {
+    SCOPED_TRACE(checkpointed ? "checkpointed before deleting" : "still in the log");
+    testing::TemporaryFolder temporary;
+    const FrameKeys keys = FrameKeys::derive(generateKey());
+    FrameLibrary library(temporary.path(), keys, Calendar::utc());
+    std::mt19937 random(7);
+    for (int i = 0; i < 40; ++i) {
+      NewFrame stored = Frames::frame(Frames::at(i * 600.0), "frame text");
+      for (int line = 0; line < 40; ++line) {
+        stored.meta.lines.push_back(
+            TextLine{"some text of line " + std::to_string(line), 0, 0, 1, 0.01});
+      }
+      stored.thumbnail = randomBytes(random, 3000 + 400 * static_cast<std::size_t>(i));
+      stored.jpeg = randomBytes(random, 20000);
+      library.store(stored);
+    }
+    if (checkpointed) {
+      library.checkpoint();
+    }
+
+    std::vector<Needle> sealed;
+    std::vector<std::int64_t> deleted;
+    {
+      const auto db = SQLiteDB::open(temporary.path() / "history.sqlite");
+      Statement rows = db->prepare("SELECT id, meta, thumb, file FROM frames WHERE id % 2 = 0");
+      while (rows.step()) {
+        const std::string id = std::to_string(rows.columnInt(0));
+        deleted.push_back(rows.columnInt(0));
+        const std::vector<std::pair<std::string, Bytes>> blobs{
+            {"meta of " + id, rows.columnBlob(1)},
+            {"thumbnail of " + id, rows.columnBlob(2)},
+            {"image of " + id, readFile(temporary.path() / rows.columnText(3))}};
+        for (const auto& [label, blob] : blobs) {
+          for (Needle& needle : testing::binaryNeedles(label, asString(blob))) {
+            sealed.push_back(std::move(needle));
+          }
+        }
+      }
+    }
+    ASSERT_EQ(deleted.size(), 20u);
+    // The scan finds the blobs while they are there.
+    EXPECT_EQ(testing::scanFiles(testing::filesUnder(temporary.path()), sealed, false).size(), 60u);
+
+    EXPECT_EQ(library.remove(deleted), 20);
+    const std::vector<Hit> hits =
+        testing::scanFiles(testing::filesUnder(temporary.path()), sealed, false);
+    EXPECT_TRUE(hits.empty()) << describe(hits);
+    EXPECT_EQ(library.allStamps().size(), 20u);
+  }
+}
+
+// Runs of letters and digits; bytes of non-ASCII characters count as letters.
+std::vector<std::string> wordsOf(const std::string& text) {
+  std::vector<std::string> words;
+  std::string current;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x80 || std::isalnum(u)) {
+      current.push_back(c);
+    } else if (!current.empty()) {
+      words.push_back(std::move(current));
+      current.clear();
+    }
+  }
+  if (!current.empty()) {
+    words.push_back(std::move(current));
+  }
+  return words;
+}
+
+// Hex digits only: such a word could be part of an index token by chance.
+bool onlyHex(const std::string& word) {
+  return std::all_of(word.begin(), word.end(),
+                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+std::string asciiUpper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    }
+  }
+  return text;
+}
+
+struct Window {
+  fixtures::Screen screen;
+  std::string appName;
+  std::optional<std::string> bundleID;
+  std::string title;
+};
+
+mode_t modeOf(const fs::path& path) {
+  struct stat info {};
+  EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+  return info.st_mode & 07777;
+}
+
+// A recording session as the user would have it: real screens with known text, through the
+// recorder with real JPEG encoding and real text recognition, with a deletion in between. Then
+// every file of the data folder is searched for every word shown, every title, application name
+// and bundle identifier, and for the keys; and every entry's permissions are checked.
+TEST(PrivacyScan, RealisticRunLeavesNoPlainTextNoKeyAndOwnerOnlyFiles) {
+  using namespace fixtures;
+  testing::TemporaryFolder home;
+  const fs::path data = home.path() / "data" / "Vistrel";
+  const fs::path keyFile = home.path() / "config" / "Vistrel" / "history-key";
+  KeyFileStore keyStore(keyFile);
+  const std::shared_ptr<FrameLibrary> library =
+      FrameLibrary::open(data, keyStore, true, Calendar::utc());
+  ASSERT_NE(library, nullptr);
+  Recorder recorder(library, 800);
+
+  std::vector<Window> windows = {
+      {documentScreen(light, 13, 11, 800, 500), "Quillmarsh Writer", "org.quillmarsh.writer",
+       "Budget proposal for Thornbury"},
+      {mailScreen(dark, 13, 12, 800, 500), "Grünwald Post", "de.gruenwald.post",
+       "Überweisung an Kässbohrer – Posteingang"},
+      {codeEditorScreen(light, 12, 13, 800, 500), "Codexia Studio", "io.codexia.studio",
+       "ledgerSync.cpp — vellichor"},
+      {spreadsheetScreen(dark, 14, 14, 800, 500), "Tabulon Sheets", std::nullopt,
+       "Quarterly forecast Zephyrine"},
+      {columnsScreen(light, 13, 15, 800, 500), "Broadleaf Reader", "net.broadleaf.reader",
+       "Morning edition: Halcyon"},
+      {documentScreen(dark, 14, 16, 800, 500), "Quillmarsh Writer", "org.quillmarsh.writer",
+       "Minutes of the Marrowgate meeting"},
+  };
+  std::set<std::string> words;
+  std::vector<std::int64_t> ids;
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    const Window& window = windows[i];
+    const std::optional<Image> image = render(window.screen);
+    ASSERT_TRUE(image) << "ImageMagick could not draw " << window.screen.name();
+    const Recorder::Outcome outcome =
+        recorder.record(*image, window.appName, window.bundleID, window.title,
+                        Frames::at(static_cast<double>(i) * 900.0));
+    const auto* stored = std::get_if<Recorder::Stored>(&outcome);
+    ASSERT_NE(stored, nullptr) << window.screen.name();
+    EXPECT_GT(stored->lines, 5) << "recognition read next to nothing on " << window.screen.name();
+    ids.push_back(stored->id);
+    for (const std::string& word : window.screen.words()) {
+      words.insert(word);
+    }
+    const std::vector<std::string> names{window.appName, window.title,
+                                         window.bundleID.value_or("")};
+    for (const std::string& name : names) {
+      if (!name.empty()) {
+        words.insert(name);
+        for (const std::string& word : wordsOf(name)) {
+          words.insert(word);
+        }
+      }
+    }
+    const std::optional<FrameSummary> summary = library->summary(stored->id, SearchQuery{});
+    ASSERT_TRUE(summary);
+    for (const TextLine& line : summary->meta.lines) {
+      for (const std::string& word : wordsOf(line.text)) {
+        words.insert(word);
+      }
+    }
+  }
+  // Case forms ASCII folding cannot make.
+  for (const char* word : {"überweisung", "ÜBERWEISUNG", "grünwald", "GRÜNWALD", "kässbohrer",
+                           "KÄSSBOHRER", "GRÜNWALD POST"}) {
+    words.insert(word);
+  }
+  EXPECT_EQ(library->remove({ids[1]}), 1);
+
+  // In megabytes of sealed, random-looking bytes a short word turns up by chance: a folded
+  // five-letter word about once in a hundred runs, a four-letter word in any form most runs. So
+  // words of six or more characters are searched in any ASCII case, five-letter words in their
+  // exact case forms, and four-letter words in their exact case forms as UTF-16 only. Words of
+  // hex digits only (mostly numbers) are left out: they could be part of an index token.
+  std::vector<Needle> folded;
+  std::vector<Needle> exact;
+  std::size_t checked = 0;
+  std::size_t tooShort = 0;
+  std::size_t fourLetters = 0;
+  std::size_t hex = 0;
+  for (const std::string& word : words) {
+    if (word.size() < 4) {
+      ++tooShort;
+      continue;
+    }
+    if (onlyHex(word)) {
+      ++hex;
+      continue;
+    }
+    ++checked;
+    if (word.size() >= 6) {
+      for (Needle& needle : testing::textNeedles(word, word)) {
+        folded.push_back(std::move(needle));
+      }
+      continue;
+    }
+    fourLetters += word.size() == 4 ? 1 : 0;
+    const std::string lower = testing::foldASCII(word);
+    std::string capital = lower;
+    capital[0] = asciiUpper(capital.substr(0, 1))[0];
+    for (const std::string& form : std::set<std::string>{word, lower, asciiUpper(word), capital}) {
+      if (word.size() >= 5) {
+        exact.push_back({word, form});
+      }
+      exact.push_back({word + " (UTF-16LE)", testing::utf16(form, false)});
+      exact.push_back({word + " (UTF-16BE)", testing::utf16(form, true)});
+    }
+  }
+  ASSERT_GT(checked, 300u);
+
+  auto labelsFound = [&](const fs::path& folder) {
+    const std::vector<fs::path> files = testing::filesUnder(folder);
+    std::vector<Hit> hits = testing::scanFiles(files, folded, true);
+    for (Hit& hit : testing::scanFiles(files, exact, false)) {
+      hits.push_back(std::move(hit));
+    }
+    return hits;
+  };
+
+  // The scan finds every word in a plain dump of them, so an empty result below means something.
+  {
+    testing::TemporaryFolder plain;
+    std::string dump;
+    for (const std::string& word : words) {
+      dump += word + " ";
+    }
+    writeFileAtomically(plain.path() / "utf8", Bytes(dump.begin(), dump.end()));
+    const std::string wide = testing::utf16(asciiUpper(dump), true);
+    writeFileAtomically(plain.path() / "utf16", Bytes(wide.begin(), wide.end()));
+    std::set<std::string> found;
+    for (const Hit& hit : labelsFound(plain.path())) {
+      found.insert(hit.label);
+    }
+    for (const std::string& word : words) {
+      if (word.size() >= 4 && !onlyHex(word)) {
+        EXPECT_TRUE((word.size() == 4 || found.contains(word)) &&
+                    found.contains(word + " (UTF-16BE)"))
+            << word;
+      }
+    }
+  }
+
+  // Words that any library holds (its table and column names, "frames" of the file paths) say
+  // nothing about the screen: found in a library of one empty frame, they are left out.
+  std::set<std::string> vocabulary;
+  {
+    testing::TemporaryFolder control;
+    FrameLibrary empty(control.path(), FrameKeys::derive(generateKey()), Calendar::utc());
+    empty.store(Frames::frame(Frames::at(), "", "Q"));
+    for (const Hit& hit : labelsFound(control.path())) {
+      vocabulary.insert(hit.label.substr(0, hit.label.find(" (UTF-16")));
+    }
+    // They must really be the library's: words of its schema, its file paths, the key of its
+    // check row and the full-text table's version row.
+    std::set<std::string> schemaWords{"frames", "check", "version"};
+    Statement schema =
+        SQLiteDB::open(control.path() / "history.sqlite")->prepare("SELECT sql FROM sqlite_master");
+    while (schema.step()) {
+      for (const std::string& word : wordsOf(testing::foldASCII(schema.columnText(0)))) {
+        schemaWords.insert(word);
+      }
+    }
+    for (const std::string& word : vocabulary) {
+      EXPECT_TRUE(schemaWords.contains(testing::foldASCII(word))) << word;
+    }
+  }
+  std::erase_if(folded, [&](const Needle& n) {
+    return vocabulary.contains(n.label.substr(0, n.label.find(" (UTF-16")));
+  });
+  std::erase_if(exact, [&](const Needle& n) {
+    return vocabulary.contains(n.label.substr(0, n.label.find(" (UTF-16")));
+  });
+  // The master key and the working keys, raw and as hex text.
+  const Bytes key = readFile(keyFile);
+  ASSERT_EQ(key.size(), MasterKey::size);
+  const FrameKeys working = FrameKeys::derive(keyStore.load().value());
+  std::vector<Needle> keyNeedles;
+  const std::vector<std::pair<std::string, std::string>> keyBytes{
+      {"master key", asString(key)},
+      {"sealing key", std::string(working.sealKey.bytes().begin(), working.sealKey.bytes().end())},
+      {"index key", std::string(working.indexKey.bytes().begin(), working.indexKey.bytes().end())}};
+  for (const auto& [label, bytes] : keyBytes) {
+    for (Needle& needle : testing::binaryNeedles(label, bytes, 8)) {
+      keyNeedles.push_back(std::move(needle));
+    }
+    std::string hexText;
+    for (const char c : bytes) {
+      char pair[3];
+      std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(c));
+      hexText += pair;
+    }
+    keyNeedles.push_back({label + " as hex", hexText.substr(0, 24)});
+  }
+  EXPECT_FALSE(fs::exists(data / "history-key"));
+
+  std::vector<Hit> hits = labelsFound(data);
+  for (Hit& hit : testing::scanFiles(testing::filesUnder(data), keyNeedles, true)) {
+    hits.push_back(std::move(hit));
+  }
+  EXPECT_TRUE(hits.empty()) << describe(hits);
+
+  // Owner-only everywhere, and nothing but the library's own entries.
+  EXPECT_EQ(modeOf(data), 0700u);
+  for (const char* name : {"history.sqlite", "history.sqlite-wal", "history.sqlite-shm"}) {
+    ASSERT_TRUE(fs::exists(data / name)) << name;
+    EXPECT_EQ(modeOf(data / name), 0600u) << name;
+  }
+  std::size_t frameFiles = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(data)) {
+    const fs::path relative = fs::relative(entry.path(), data);
+    const std::string first = relative.begin()->string();
+    if (first != "frames") {
+      EXPECT_TRUE(first.rfind("history.sqlite", 0) == 0) << relative;
+      continue;
+    }
+    if (entry.is_directory()) {
+      EXPECT_EQ(modeOf(entry.path()), 0700u) << relative;
+    } else {
+      ++frameFiles;
+      EXPECT_EQ(entry.path().extension(), ".vsf") << relative;
+      EXPECT_EQ(modeOf(entry.path()), 0600u) << relative;
+    }
+  }
+  EXPECT_EQ(frameFiles, windows.size() - 1);
+
+  const std::size_t needleCount = folded.size() + exact.size() + keyNeedles.size();
+  std::cout << "leak scan: " << checked - vocabulary.size() << " words, titles, names and IDs ("
+            << fourLetters << " of them of four letters, searched as UTF-16 only; "
+            << vocabulary.size() << " of the library's own words, " << tooShort
+            << " shorter than 4 and " << hex << " hex-only words left out), " << needleCount
+            << " byte patterns with the keys, " << testing::filesUnder(data).size() << " files, "
+            << hits.size() << " found\n";
+}
+
+}  // namespace
+}  // namespace vistrel
