@@ -4,6 +4,7 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -88,8 +89,17 @@ Filter makeFilter(int inSize, int outSize) {
 }
 
 // The passes below are plain loops the compiler vectorises; on x86-64 an AVX2 copy is built beside
-// the baseline one and picked at load time.
-#if defined(__x86_64__) && defined(__has_attribute)
+// the baseline one and picked at load time. Not under ThreadSanitizer: the picking function runs
+// while the program is being loaded, before the sanitizer's runtime exists, and its instrumented
+// code crashes there.
+#if defined(__SANITIZE_THREAD__)
+#define VISTREL_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VISTREL_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__x86_64__) && defined(__has_attribute) && !defined(VISTREL_THREAD_SANITIZER)
 #if __has_attribute(target_clones)
 #define VISTREL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
@@ -247,6 +257,54 @@ struct PNGImageDeleter {
   void operator()(png_image* image) const { png_image_free(image); }
 };
 
+constexpr std::size_t pngSignatureSize = 8;
+
+// The PNG with only the chunks a picture needs: the critical ones and the small fixed-size ones
+// that change its colours. libpng allocates whatever length an ancillary chunk claims before
+// reading it (a 60-byte file asking for a 600 MB text chunk took seconds and most of the memory)
+// and inflates compressed text and colour profiles without a bound, and none of that is ever
+// shown. Absent when a chunk claims more bytes than the file holds or than a PNG may have.
+std::optional<Bytes> essentialPNGChunks(std::span<const std::uint8_t> data) {
+  static constexpr std::array<std::array<char, 4>, 8> kept = {{{'I', 'H', 'D', 'R'},
+                                                               {'P', 'L', 'T', 'E'},
+                                                               {'I', 'D', 'A', 'T'},
+                                                               {'I', 'E', 'N', 'D'},
+                                                               {'t', 'R', 'N', 'S'},
+                                                               {'g', 'A', 'M', 'A'},
+                                                               {'s', 'R', 'G', 'B'},
+                                                               {'c', 'H', 'R', 'M'}}};
+  constexpr std::size_t header = 8;  // length and type
+  constexpr std::size_t checksum = 4;
+  if (data.size() < pngSignatureSize) {
+    return std::nullopt;
+  }
+  Bytes result(data.begin(), data.begin() + pngSignatureSize);
+  result.reserve(data.size());
+  std::size_t position = pngSignatureSize;
+  while (data.size() - position >= header) {
+    const std::uint8_t* chunk = data.data() + position;
+    const std::uint32_t length = std::uint32_t{chunk[0]} << 24 | std::uint32_t{chunk[1]} << 16 |
+                                 std::uint32_t{chunk[2]} << 8 | chunk[3];
+    if (length > 0x7fffffffu || std::size_t{length} + checksum > data.size() - position - header) {
+      return std::nullopt;
+    }
+    const std::size_t size = header + length + checksum;
+    const bool wanted = std::any_of(kept.begin(), kept.end(), [chunk](const auto& type) {
+      return std::equal(type.begin(), type.end(), chunk + 4);
+    });
+    if (wanted) {
+      result.insert(result.end(), chunk, chunk + size);
+    }
+    position += size;
+    if (std::equal(kept[3].begin(), kept[3].end(), chunk + 4)) {
+      return result;  // IEND: whatever follows is not part of the picture
+    }
+  }
+  // Fewer bytes left than a chunk header: libpng tells whether what came before makes a picture.
+  result.insert(result.end(), data.begin() + position, data.end());
+  return result;
+}
+
 }  // namespace
 
 std::optional<Image> redraw(const Image& image, int width, int height, PixelFormat format) {
@@ -333,10 +391,14 @@ std::optional<Image> decodePNG(std::span<const std::uint8_t> data) {
   if (data.empty()) {
     return std::nullopt;
   }
+  const std::optional<Bytes> essential = essentialPNGChunks(data);
+  if (!essential) {
+    return std::nullopt;
+  }
   png_image control{};
   control.version = PNG_IMAGE_VERSION;
   std::unique_ptr<png_image, PNGImageDeleter> guard(&control);
-  if (png_image_begin_read_from_memory(&control, data.data(), data.size()) == 0 ||
+  if (png_image_begin_read_from_memory(&control, essential->data(), essential->size()) == 0 ||
       !withinDecodeLimit(control.width, control.height)) {
     return std::nullopt;
   }
