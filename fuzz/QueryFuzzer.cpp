@@ -1,5 +1,6 @@
 // The search field takes any text the user types or pastes, and the recognized text it is tested
 // against can be anything on a screen. Parsing, matching and highlighting are total functions.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -82,10 +83,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Whatever the text, its words and index terms are well formed.
   for (const std::string& word : TextIndex::splitWords(input))
     FUZZ_CHECK(!word.empty());
-  for (const std::string& term : TextIndex::indexTerms(input)) {
+  // Counted on their own: after the colon, a word that begins with a combining mark would join it.
+  const std::vector<std::string> terms = TextIndex::indexTerms(input);
+  for (const std::string& term : terms) {
     FUZZ_CHECK(term.rfind("p:", 0) == 0);
-    const std::size_t characters = TextIndex::characterCount(term) - 2;
+    const std::size_t characters = TextIndex::characterCount(std::string_view(term).substr(2));
     FUZZ_CHECK(characters >= 2 && characters <= TextIndex::prefixLimit);
+  }
+  // A word typed as it was read is looked up by a term the frame was indexed under.
+  for (const std::string& word : TextIndex::splitWords(input)) {
+    if (TextIndex::characterCount(word) >= 2)
+      FUZZ_CHECK(std::find(terms.begin(), terms.end(), TextIndex::queryTerm(word)) != terms.end());
   }
   const auto boundaries = TextIndex::characterBoundaries(input);
   FUZZ_CHECK(!boundaries.empty() && boundaries.front() == 0 && boundaries.back() == input.size());
