@@ -295,6 +295,53 @@ TEST(ImagingTest, PNGChunkClaimingMoreThanTheFileIsRefusedWithoutAllocatingIt) {
   EXPECT_LT(peakResidentKilobytes() - before, 64 * 1024);
 }
 
+// Found by fuzzing: a 25-byte JPEG whose header promises 1,024 x 62,980 pixels, within the decode
+// limit, made the decoder take a quarter of a gigabyte and seconds before finding the data missing.
+// A PNG header over a few bytes of image data is the same lie.
+TEST(ImagingTest, HeadersPromisingFarMorePixelsThanTheDataCanHoldAreRefusedAtOnce) {
+  const Bytes fuzzedJPEG = {0xff, 0xd8, 0xff, 0xc0, 0x00, 0x0b, 0x08, 0xf6, 0x04,
+                            0x04, 0x00, 0x01, 0x01, 0x11, 0x80, 0xff, 0xda, 0x00,
+                            0x08, 0x01, 0x01, 0x00, 0x00, 0x2e, 0x00};
+  Bytes tallPNG = pngOf(solid(4, 4, 1, 2, 3));
+  tallPNG[20] = 0x00;  // IHDR height: 4 -> 62,980
+  tallPNG[21] = 0x00;
+  tallPNG[22] = 0xf6;
+  tallPNG[23] = 0x04;
+  tallPNG[16] = 0x00;  // IHDR width: 4 -> 1,024
+  tallPNG[17] = 0x00;
+  tallPNG[18] = 0x04;
+  tallPNG[19] = 0x00;
+  const uLong crc = crc32(0, tallPNG.data() + 12, 17);
+  for (int i = 0; i < 4; ++i) {
+    tallPNG[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+  }
+  const long before = peakResidentKilobytes();
+  EXPECT_FALSE(Imaging::decode(fuzzedJPEG));
+  EXPECT_FALSE(Imaging::decodeJPEG(fuzzedJPEG));
+  EXPECT_FALSE(Imaging::decode(tallPNG));
+  EXPECT_FALSE(Imaging::decodePNG(tallPNG));
+  EXPECT_LT(peakResidentKilobytes() - before, 64 * 1024);
+}
+
+TEST(ImagingTest, LargeImagesThatCompressExtremelyWellStillDecode) {
+  const Image plain = makeImage(2400, 1200, PixelFormat::rgbx, [](int, int, std::uint8_t* p) {
+    p[0] = 40;
+    p[1] = 80;
+    p[2] = 120;
+    p[3] = 255;  // opaque, as PNG alpha
+  });
+  const Bytes png = pngOf(plain);
+  const auto fromPNG = Imaging::decodePNG(png);
+  ASSERT_TRUE(fromPNG) << png.size() << " bytes";
+  EXPECT_EQ(fromPNG->height(), 1200);
+  EXPECT_EQ(fromPNG->row(1199)[4 * 2399 + 2], 120);
+  const auto jpeg = Imaging::jpeg(plain, 0.1);
+  ASSERT_TRUE(jpeg);
+  const auto fromJPEG = Imaging::decodeJPEG(*jpeg);
+  ASSERT_TRUE(fromJPEG) << jpeg->size() << " bytes";
+  EXPECT_EQ(fromJPEG->width(), 2400);
+}
+
 TEST(ImagingTest, DamagedOrHostileDataDecodesToNothing) {
   const Bytes jpeg = *Imaging::jpeg(gradient(64, 64), 0.6);
   const Bytes png = pngOf(solid(64, 64, 1, 2, 3));
