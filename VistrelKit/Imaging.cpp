@@ -248,7 +248,7 @@ struct TurboJPEGBufferDeleter {
 };
 
 bool withinDecodeLimit(std::int64_t width, std::int64_t height) {
-  return width > 0 && height > 0 && width * height <= maxDecodedPixels;
+  return width > 0 && height > 0 && width <= maxDecodedPixels && height <= maxDecodedPixels / width;
 }
 
 // ---- PNG ----------------------------------------------------------------------------------------
