@@ -302,6 +302,8 @@ TEST(ImagingTest, HeadersPromisingFarMorePixelsThanTheDataCanHoldAreRefusedAtOnc
   const Bytes fuzzedJPEG = {0xff, 0xd8, 0xff, 0xc0, 0x00, 0x0b, 0x08, 0xf6, 0x04,
                             0x04, 0x00, 0x01, 0x01, 0x11, 0x80, 0xff, 0xda, 0x00,
                             0x08, 0x01, 0x01, 0x00, 0x00, 0x2e, 0x00};
+  Bytes arithmeticJPEG = fuzzedJPEG;
+  arithmeticJPEG[3] = 0xca;  // the same frame, progressive and arithmetic-coded
   Bytes tallPNG = pngOf(solid(4, 4, 1, 2, 3));
   tallPNG[20] = 0x00;  // IHDR height: 4 -> 62,980
   tallPNG[21] = 0x00;
@@ -318,6 +320,7 @@ TEST(ImagingTest, HeadersPromisingFarMorePixelsThanTheDataCanHoldAreRefusedAtOnc
   const long before = peakResidentKilobytes();
   EXPECT_FALSE(Imaging::decode(fuzzedJPEG));
   EXPECT_FALSE(Imaging::decodeJPEG(fuzzedJPEG));
+  EXPECT_FALSE(Imaging::decodeJPEG(arithmeticJPEG));
   EXPECT_FALSE(Imaging::decode(tallPNG));
   EXPECT_FALSE(Imaging::decodePNG(tallPNG));
   EXPECT_LT(peakResidentKilobytes() - before, 64 * 1024);
