@@ -4,6 +4,7 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -88,8 +89,17 @@ Filter makeFilter(int inSize, int outSize) {
 }
 
 // The passes below are plain loops the compiler vectorises; on x86-64 an AVX2 copy is built beside
-// the baseline one and picked at load time.
-#if defined(__x86_64__) && defined(__has_attribute)
+// the baseline one and picked at load time. Not under ThreadSanitizer: the picking function runs
+// while the program is being loaded, before the sanitizer's runtime exists, and its instrumented
+// code crashes there.
+#if defined(__SANITIZE_THREAD__)
+#define VISTREL_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define VISTREL_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__x86_64__) && defined(__has_attribute) && !defined(VISTREL_THREAD_SANITIZER)
 #if __has_attribute(target_clones)
 #define VISTREL_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #endif
@@ -238,7 +248,7 @@ struct TurboJPEGBufferDeleter {
 };
 
 bool withinDecodeLimit(std::int64_t width, std::int64_t height) {
-  return width > 0 && height > 0 && width * height <= maxDecodedPixels;
+  return width > 0 && height > 0 && width <= maxDecodedPixels && height <= maxDecodedPixels / width;
 }
 
 // ---- PNG ----------------------------------------------------------------------------------------
@@ -246,6 +256,103 @@ bool withinDecodeLimit(std::int64_t width, std::int64_t height) {
 struct PNGImageDeleter {
   void operator()(png_image* image) const { png_image_free(image); }
 };
+
+constexpr std::size_t pngSignatureSize = 8;
+
+// Deflate turns at most 1,032 bytes into one: a length code and a distance code of one bit each
+// for 258 repeated bytes.
+constexpr std::int64_t deflateMaximumRatio = 1032;
+
+std::uint32_t bigEndian32(const std::uint8_t* bytes) {
+  return std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
+         std::uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+// Whether the image data could inflate to the rows the header promises (a header over a few
+// bytes of data would otherwise cost the whole picture's memory before libpng found it missing).
+bool pngDataLongEnough(const std::uint8_t* header, std::int64_t imageDataBytes) {
+  const std::int64_t width = bigEndian32(header);
+  const std::int64_t height = bigEndian32(header + 4);
+  const int bitDepth = header[8];
+  int channels = 1;
+  switch (header[9]) {
+    case 2:
+      channels = 3;
+      break;
+    case 4:
+      channels = 2;
+      break;
+    case 6:
+      channels = 4;
+      break;
+    default:
+      break;
+  }
+  if (!withinDecodeLimit(width, height) || bitDepth < 1 || bitDepth > 16) {
+    return true;  // libpng refuses such a header itself
+  }
+  const std::int64_t rowBytes = (width * channels * bitDepth + 7) / 8;
+  return (imageDataBytes + 64) * deflateMaximumRatio >= rowBytes * height;
+}
+
+// The PNG with only the chunks a picture needs: the critical ones and the small fixed-size ones
+// that change its colours. libpng allocates whatever length an ancillary chunk claims before
+// reading it (a 57-byte file asking for a 1.3 GB text chunk took seconds and most of the memory)
+// and inflates compressed text and colour profiles without a bound, and none of that is ever
+// shown. Absent when a chunk claims more bytes than the file holds or than a PNG may have, or
+// when the image data is too short for the size in the header.
+std::optional<Bytes> essentialPNGChunks(std::span<const std::uint8_t> data) {
+  static constexpr std::array<std::array<char, 4>, 8> kept = {{{'I', 'H', 'D', 'R'},
+                                                               {'P', 'L', 'T', 'E'},
+                                                               {'I', 'D', 'A', 'T'},
+                                                               {'I', 'E', 'N', 'D'},
+                                                               {'t', 'R', 'N', 'S'},
+                                                               {'g', 'A', 'M', 'A'},
+                                                               {'s', 'R', 'G', 'B'},
+                                                               {'c', 'H', 'R', 'M'}}};
+  constexpr std::size_t header = 8;  // length and type
+  constexpr std::size_t checksum = 4;
+  if (data.size() < pngSignatureSize) {
+    return std::nullopt;
+  }
+  Bytes result(data.begin(), data.begin() + pngSignatureSize);
+  result.reserve(data.size());
+  std::size_t position = pngSignatureSize;
+  const std::uint8_t* imageHeader = nullptr;
+  std::int64_t imageDataBytes = 0;
+  while (data.size() - position >= header) {
+    const std::uint8_t* chunk = data.data() + position;
+    const std::uint32_t length = bigEndian32(chunk);
+    if (length > 0x7fffffffu || std::size_t{length} + checksum > data.size() - position - header) {
+      return std::nullopt;
+    }
+    const std::size_t size = header + length + checksum;
+    const bool wanted = std::any_of(kept.begin(), kept.end(), [chunk](const auto& type) {
+      return std::equal(type.begin(), type.end(), chunk + 4);
+    });
+    if (wanted) {
+      result.insert(result.end(), chunk, chunk + size);
+    }
+    if (std::equal(kept[0].begin(), kept[0].end(), chunk + 4) && length == 13) {
+      imageHeader = chunk + header;
+    } else if (std::equal(kept[2].begin(), kept[2].end(), chunk + 4)) {
+      imageDataBytes += length;
+    }
+    position += size;
+    if (std::equal(kept[3].begin(), kept[3].end(), chunk + 4)) {
+      break;  // IEND: whatever follows is not part of the picture
+    }
+  }
+  if (imageHeader != nullptr && !pngDataLongEnough(imageHeader, imageDataBytes)) {
+    return std::nullopt;
+  }
+  if (position >= data.size()) {
+    return result;
+  }
+  // Fewer bytes left than a chunk header: libpng tells whether what came before makes a picture.
+  result.insert(result.end(), data.begin() + position, data.end());
+  return result;
+}
 
 }  // namespace
 
@@ -301,6 +408,22 @@ std::optional<Bytes> jpeg(const Image& image, double quality) {
   return Bytes(owned.get(), owned.get() + size);
 }
 
+namespace {
+
+// Whether the file is long enough for a picture that large. A Huffman-coded JPEG spends at least
+// one bit on every 8 x 8 block of its most finely sampled component; without this a 25-byte
+// header promising 64 million pixels cost a quarter of a gigabyte and seconds before the decoder
+// found the data missing. Arithmetic-coded files, which can be denser but which nothing this
+// program reads is written as, are held to the same bound, since a header alone cannot be told
+// from a picture there.
+bool jpegDataLongEnough(std::span<const std::uint8_t> data, std::int64_t width,
+                        std::int64_t height) {
+  const std::int64_t blocks = ((width + 7) / 8) * ((height + 7) / 8);
+  return static_cast<std::int64_t>(data.size()) * 8 >= blocks;
+}
+
+}  // namespace
+
 std::optional<Image> decodeJPEG(std::span<const std::uint8_t> data) {
   if (data.empty()) {
     return std::nullopt;
@@ -315,7 +438,7 @@ std::optional<Image> decodeJPEG(std::span<const std::uint8_t> data) {
   int colourSpace = 0;
   if (tjDecompressHeader3(handle.get(), data.data(), data.size(), &width, &height, &subsampling,
                           &colourSpace) != 0 ||
-      !withinDecodeLimit(width, height)) {
+      !withinDecodeLimit(width, height) || !jpegDataLongEnough(data, width, height)) {
     return std::nullopt;
   }
   Image image(width, height, PixelFormat::rgbx);
@@ -333,10 +456,14 @@ std::optional<Image> decodePNG(std::span<const std::uint8_t> data) {
   if (data.empty()) {
     return std::nullopt;
   }
+  const std::optional<Bytes> essential = essentialPNGChunks(data);
+  if (!essential) {
+    return std::nullopt;
+  }
   png_image control{};
   control.version = PNG_IMAGE_VERSION;
   std::unique_ptr<png_image, PNGImageDeleter> guard(&control);
-  if (png_image_begin_read_from_memory(&control, data.data(), data.size()) == 0 ||
+  if (png_image_begin_read_from_memory(&control, essential->data(), essential->size()) == 0 ||
       !withinDecodeLimit(control.width, control.height)) {
     return std::nullopt;
   }

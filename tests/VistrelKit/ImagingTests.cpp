@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/resource.h>
 #include <turbojpeg.h>
 #include <zlib.h>
 
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <string_view>
 
 #include "VistrelKit/Imaging.h"
 
@@ -221,6 +223,128 @@ TEST(ImagingTest, PNGDecodesAndCompositesTransparencyOverWhite) {
   }
 }
 
+// A chunk with a correct checksum, put in right after the IHDR chunk (which ends at byte 33).
+Bytes withChunk(const Bytes& png, std::string_view type, const Bytes& data) {
+  Bytes chunk = {
+      static_cast<std::uint8_t>(data.size() >> 24), static_cast<std::uint8_t>(data.size() >> 16),
+      static_cast<std::uint8_t>(data.size() >> 8), static_cast<std::uint8_t>(data.size())};
+  chunk.insert(chunk.end(), type.begin(), type.end());
+  chunk.insert(chunk.end(), data.begin(), data.end());
+  const uLong crc = crc32(0, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4));
+  for (int i = 0; i < 4; ++i) {
+    chunk.push_back(static_cast<std::uint8_t>(crc >> (24 - 8 * i)));
+  }
+  Bytes result = png;
+  result.insert(result.begin() + 33, chunk.begin(), chunk.end());
+  return result;
+}
+
+long peakResidentKilobytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+TEST(ImagingTest, PNGTextProfileAndPrivateChunksDoNotChangeThePicture) {
+  const Image rgba = makeImage(12, 8, PixelFormat::rgbx, [](int x, int y, std::uint8_t* p) {
+    p[0] = static_cast<std::uint8_t>(x * 20);
+    p[1] = static_cast<std::uint8_t>(y * 30);
+    p[2] = 90;
+    p[3] = 255;
+  });
+  const Bytes plain = pngOf(rgba);
+  // A deflated text of a megabyte of zeros, as an inflation bomb would be, only smaller.
+  const Bytes zeros(1 << 20, 0);
+  uLongf packedSize = compressBound(zeros.size());
+  Bytes packed(packedSize);
+  ASSERT_EQ(compress(packed.data(), &packedSize, zeros.data(), zeros.size()), Z_OK);
+  packed.resize(packedSize);
+  Bytes compressedText = {'C', 'o', 'm', 'm', 'e', 'n', 't', 0, 0};
+  compressedText.insert(compressedText.end(), packed.begin(), packed.end());
+
+  Bytes decorated = withChunk(plain, "tEXt", {'T', 'i', 't', 'l', 'e', 0, 'h', 'i'});
+  decorated = withChunk(decorated, "zTXt", compressedText);
+  decorated = withChunk(decorated, "prVt", {1, 2, 3});
+  const auto expected = Imaging::decodePNG(plain);
+  const auto decoded = Imaging::decodePNG(decorated);
+  ASSERT_TRUE(expected);
+  ASSERT_TRUE(decoded);
+  for (int y = 0; y < 8; ++y) {
+    EXPECT_EQ(std::memcmp(decoded->row(y), expected->row(y), 12 * 4), 0) << y;
+  }
+}
+
+// Found by fuzzing: 57 bytes whose text chunk claims 1.3 GB made libpng allocate and clear that
+// much before finding the file too short.
+TEST(ImagingTest, PNGChunkClaimingMoreThanTheFileIsRefusedWithoutAllocatingIt) {
+  const Bytes fuzzed = {0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d,
+                        0x49, 0x48, 0x44, 0x52, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x02,
+                        0x08, 0x06, 0x00, 0x00, 0x00, 0x9d, 0x74, 0x66, 0x1a, 0x00, 0x00, 0x00,
+                        0x04, 0x67, 0x41, 0x4d, 0x41, 0x00, 0x00, 0x17, 0x70, 0x9c, 0xba, 0x83,
+                        0x29, 0x4f, 0x25, 0x02, 0x25, 0x74, 0x45, 0x58, 0x74};
+  const long before = peakResidentKilobytes();
+  EXPECT_FALSE(Imaging::decodePNG(fuzzed));
+  EXPECT_FALSE(Imaging::decode(fuzzed));
+  EXPECT_LT(peakResidentKilobytes() - before, 64 * 1024);
+
+  // The same lie in an otherwise valid picture.
+  const Bytes png = withChunk(pngOf(solid(4, 4, 1, 2, 3)), "tEXt", {'a', 0, 'b'});
+  Bytes lying = png;
+  lying[33] = 0x25;  // the text chunk's length, now about 620 MB
+  EXPECT_FALSE(Imaging::decodePNG(lying));
+  EXPECT_LT(peakResidentKilobytes() - before, 64 * 1024);
+}
+
+// Found by fuzzing: a 25-byte JPEG whose header promises 1,024 x 62,980 pixels, within the decode
+// limit, made the decoder take a quarter of a gigabyte and seconds before finding the data missing.
+// A PNG header over a few bytes of image data is the same lie.
+TEST(ImagingTest, HeadersPromisingFarMorePixelsThanTheDataCanHoldAreRefusedAtOnce) {
+  const Bytes fuzzedJPEG = {0xff, 0xd8, 0xff, 0xc0, 0x00, 0x0b, 0x08, 0xf6, 0x04,
+                            0x04, 0x00, 0x01, 0x01, 0x11, 0x80, 0xff, 0xda, 0x00,
+                            0x08, 0x01, 0x01, 0x00, 0x00, 0x2e, 0x00};
+  Bytes arithmeticJPEG = fuzzedJPEG;
+  arithmeticJPEG[3] = 0xca;  // the same frame, progressive and arithmetic-coded
+  Bytes tallPNG = pngOf(solid(4, 4, 1, 2, 3));
+  tallPNG[20] = 0x00;  // IHDR height: 4 -> 62,980
+  tallPNG[21] = 0x00;
+  tallPNG[22] = 0xf6;
+  tallPNG[23] = 0x04;
+  tallPNG[16] = 0x00;  // IHDR width: 4 -> 1,024
+  tallPNG[17] = 0x00;
+  tallPNG[18] = 0x04;
+  tallPNG[19] = 0x00;
+  const uLong crc = crc32(0, tallPNG.data() + 12, 17);
+  for (int i = 0; i < 4; ++i) {
+    tallPNG[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+  }
+  const long before = peakResidentKilobytes();
+  EXPECT_FALSE(Imaging::decode(fuzzedJPEG));
+  EXPECT_FALSE(Imaging::decodeJPEG(fuzzedJPEG));
+  EXPECT_FALSE(Imaging::decodeJPEG(arithmeticJPEG));
+  EXPECT_FALSE(Imaging::decode(tallPNG));
+  EXPECT_FALSE(Imaging::decodePNG(tallPNG));
+  EXPECT_LT(peakResidentKilobytes() - before, 64 * 1024);
+}
+
+TEST(ImagingTest, LargeImagesThatCompressExtremelyWellStillDecode) {
+  const Image plain = makeImage(2400, 1200, PixelFormat::rgbx, [](int, int, std::uint8_t* p) {
+    p[0] = 40;
+    p[1] = 80;
+    p[2] = 120;
+    p[3] = 255;  // opaque, as PNG alpha
+  });
+  const Bytes png = pngOf(plain);
+  const auto fromPNG = Imaging::decodePNG(png);
+  ASSERT_TRUE(fromPNG) << png.size() << " bytes";
+  EXPECT_EQ(fromPNG->height(), 1200);
+  EXPECT_EQ(fromPNG->row(1199)[4 * 2399 + 2], 120);
+  const auto jpeg = Imaging::jpeg(plain, 0.1);
+  ASSERT_TRUE(jpeg);
+  const auto fromJPEG = Imaging::decodeJPEG(*jpeg);
+  ASSERT_TRUE(fromJPEG) << jpeg->size() << " bytes";
+  EXPECT_EQ(fromJPEG->width(), 2400);
+}
+
 TEST(ImagingTest, DamagedOrHostileDataDecodesToNothing) {
   const Bytes jpeg = *Imaging::jpeg(gradient(64, 64), 0.6);
   const Bytes png = pngOf(solid(64, 64, 1, 2, 3));
@@ -287,6 +411,11 @@ TEST(ImagingTest, DamagedOrHostileDataDecodesToNothing) {
       {"png with bad checksum", pngWithBadChecksum},
       {"giant png", giantPNG},
       {"giant jpeg", giantJPEG},
+      // A header of 4,227,989,500 x 4,291,807,700 pixels, whose count does not fit 64 bits.
+      {"png header beyond 64 bits",
+       {0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d,
+        0x49, 0x48, 0x44, 0x52, 0xfc, 0x01, 0xff, 0xfc, 0xff, 0xcf, 0xc9, 0xd4,
+        0xc7, 0xd9, 0x00, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0xf7, 0x00, 0x00, 0x60}},
   };
   for (const auto& [name, bytes] : cases) {
     SCOPED_TRACE(name);
