@@ -542,6 +542,8 @@ TEST_F(X11ProbesTest, APasswordPromptInFrontTurnsSecureInputOn) {
   }
 }
 
+// Xvfb has no DPMS extension (no screen of it can change power level), so the display-sleep
+// reading is not exercised here; the screen saver's blanking, which DPMS-less servers use, is.
 TEST_F(X11ProbesTest, BlankedScreenCountsAsAsleep) {
   X11Probes probes(options());
   TestWindow window({.instance = "a", .className = "A"});
