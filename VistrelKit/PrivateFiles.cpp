@@ -41,6 +41,18 @@ struct TemporaryFile {
   }
 };
 
+// Makes a new or renamed entry of the folder survive a power loss, not only a crash.
+void syncFolder(const fs::path& folder) {
+  FileDescriptor descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (descriptor.fd < 0 || ::fsync(descriptor.fd) != 0) {
+    fail("cannot write folder", folder, errno);
+  }
+}
+
+fs::path folderOf(const fs::path& path) {
+  return path.has_parent_path() ? path.parent_path() : fs::path(".");
+}
+
 }  // namespace
 
 void createPrivateFolders(const fs::path& folder) {
@@ -50,6 +62,7 @@ void createPrivateFolders(const fs::path& folder) {
     if (::mkdir(current.c_str(), 0700) == 0) {
       // mkdir applies the umask; an owner-only folder must not depend on it.
       ::chmod(current.c_str(), 0700);
+      syncFolder(folderOf(current));
       continue;
     }
     const int error = errno;
@@ -89,6 +102,7 @@ void writeFileAtomically(const fs::path& file, const Bytes& content) {
     fail("cannot replace file", file, errno);
   }
   temporary.committed = true;
+  syncFolder(folderOf(file));
 }
 
 Bytes readFile(const fs::path& file) {
