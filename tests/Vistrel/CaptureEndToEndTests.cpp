@@ -2,24 +2,19 @@
 // front, the real vistrel-cli binary capturing with its X11 probes and Tesseract, and its search
 // and image commands reading the result.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "VistrelKit/ConfigFile.h"
 #include "VistrelKit/Imaging.h"
+#include "tests/Vistrel/IsolatedProcess.h"
 #include "tests/Vistrel/XvfbSession.h"
 #include "tests/VistrelKit/TemporaryFolder.h"
-
-extern char** environ;
 
 namespace vistrel {
 namespace {
@@ -28,16 +23,8 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using testing::XvfbSession;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using Result = testing::ProcessResult;
+using testing::readWholeFile;
 
 class CaptureEndToEnd : public ::testing::Test {
  protected:
@@ -54,51 +41,7 @@ class CaptureEndToEnd : public ::testing::Test {
 
   // Runs a program with every default location in the temporary folder and no session bus.
   Result run(std::vector<std::string> arguments) {
-    static int counter = 0;
-    const fs::path outFile = temp.path() / ("out" + std::to_string(counter) + ".txt");
-    const fs::path errFile = temp.path() / ("err" + std::to_string(counter++) + ".txt");
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-      argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    std::map<std::string, std::string> variables;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      const std::string text(*entry);
-      if (const auto equals = text.find('='); equals != std::string::npos)
-        variables[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    variables.erase("VISTREL_DATA_DIR");
-    variables["HOME"] = (temp.path() / "home").string();
-    variables["XDG_CONFIG_HOME"] = (temp.path() / "home" / "config").string();
-    variables["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (temp.path() / "no-bus").string();
-    std::vector<std::string> environment;
-    for (const auto& [name, value] : variables)
-      environment.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& entry : environment)
-      envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    Result result;
-    if (spawned != 0) {
-      ADD_FAILURE() << "cannot start " << argv[0];
-      return result;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = readFile(outFile);
-    result.err = readFile(errFile);
-    return result;
+    return testing::runIsolated(std::move(arguments), temp.path());
   }
 
   Result cli(std::vector<std::string> arguments) {
@@ -183,7 +126,7 @@ TEST_F(CaptureEndToEnd, CapturesTheWindowInFrontAndSkipsAnExcludedOne) {
   const fs::path jpeg = temp.path() / "frame.jpg";
   const Result written = cli({"image", "2", jpeg.string()});
   ASSERT_EQ(written.status, 0) << written.err;
-  const std::string bytes = readFile(jpeg);
+  const std::string bytes = readWholeFile(jpeg);
   const auto image = Imaging::decodeJPEG(
       std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
   ASSERT_TRUE(image.has_value());
@@ -213,14 +156,16 @@ TEST_F(CaptureEndToEnd, HeadlessApplicationRecordsUntilTerminatedAndSavesTheSett
                               (temp.path() / "key").string() + "' > '" + output.string() + "' 2>&1";
   testing::ChildProcess app({"sh", "-c", command}, {}, false);
   const bool recorded = testing::waitUntil(
-      [&] { return readFile(output).find("Recording · last change saved") != std::string::npos; },
+      [&] {
+        return readWholeFile(output).find("Recording · last change saved") != std::string::npos;
+      },
       std::chrono::seconds(20));
-  ASSERT_TRUE(recorded) << readFile(output);
+  ASSERT_TRUE(recorded) << readWholeFile(output);
   ::kill(app.pid(), SIGTERM);
-  EXPECT_EQ(app.wait(), 0) << readFile(output);
-  EXPECT_EQ(readFile(output).find("Data folder: "), 0u) << readFile(output);
+  EXPECT_EQ(app.wait(), 0) << readWholeFile(output);
+  EXPECT_EQ(readWholeFile(output).find("Data folder: "), 0u) << readWholeFile(output);
   // Written back in full at exit, onboarding done because capture was turned on.
-  const std::string saved = readFile(dataDir() / "config.json");
+  const std::string saved = readWholeFile(dataDir() / "config.json");
   EXPECT_NE(saved.find("\"onboardingDone\": true"), std::string::npos) << saved;
   EXPECT_NE(saved.find("\"retentionDays\": 30"), std::string::npos) << saved;
   EXPECT_EQ(cliJSON({"search", "quarterly"}).size(), 1u);

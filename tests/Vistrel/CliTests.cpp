@@ -1,16 +1,12 @@
 // Runs the real vistrel-cli binary against a temporary data folder and key file, so neither the
 // user's history nor a Secret Service is involved.
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -21,9 +17,8 @@
 #include "VistrelKit/FrameLibrary.h"
 #include "VistrelKit/KeyFileStore.h"
 #include "VistrelKit/VistrelCryptoError.h"
+#include "tests/Vistrel/IsolatedProcess.h"
 #include "tests/VistrelKit/TemporaryFolder.h"
-
-extern char** environ;
 
 namespace vistrel {
 namespace {
@@ -32,16 +27,8 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using ::testing::HasSubstr;
 
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using Result = testing::ProcessResult;
+using testing::readWholeFile;
 
 fs::file_time_type modified(const fs::path& path) {
   return fs::last_write_time(path);
@@ -58,57 +45,9 @@ class CliTest : public ::testing::Test {
   // Runs the tool with the given arguments. The environment points every default location into
   // the temporary folder and the session bus nowhere.
   Result run(std::vector<std::string> arguments) {
-    static int counter = 0;
-    const fs::path outFile = temp.path() / ("out" + std::to_string(counter) + ".txt");
-    const fs::path errFile = temp.path() / ("err" + std::to_string(counter++) + ".txt");
     arguments.insert(arguments.begin(), VISTREL_CLI_PATH);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-      argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    std::map<std::string, std::string> variables;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      const std::string text(*entry);
-      const auto equals = text.find('=');
-      if (equals != std::string::npos)
-        variables[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    variables.erase("VISTREL_DATA_DIR");
-    variables["HOME"] = (temp.path() / "home").string();
-    variables["XDG_DATA_HOME"] = (temp.path() / "home" / "data").string();
-    variables["XDG_CONFIG_HOME"] = (temp.path() / "home" / "config").string();
-    variables["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + (temp.path() / "no-bus").string();
-    std::vector<std::string> environment;
-    for (const auto& [name, value] : variables)
-      environment.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& entry : environment)
-      envp.push_back(entry.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    Result result;
-    if (spawned != 0) {
-      ADD_FAILURE() << "cannot start " << argv[0];
-      return result;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = readFile(outFile);
-    result.err = readFile(errFile);
-    fs::remove(outFile);
-    fs::remove(errFile);
-    return result;
+    return testing::runIsolated(std::move(arguments), temp.path(),
+                                {{"XDG_DATA_HOME", (temp.path() / "home" / "data").string()}});
   }
 
   // The tool with the test's data folder and key file in front of the arguments.
@@ -231,7 +170,7 @@ TEST_F(CliTest, IngestSearchShowImageDeleteAndStats) {
 
   const fs::path out = temp.path() / "frame.jpg";
   EXPECT_EQ(cli({"image", "1", out.string()}).status, 0);
-  const std::string jpeg = readFile(out);
+  const std::string jpeg = readWholeFile(out);
   ASSERT_GE(jpeg.size(), 1000u);
   EXPECT_EQ(jpeg.substr(0, 3), "\xFF\xD8\xFF");
 
@@ -289,7 +228,7 @@ TEST_F(CliTest, DeleteRecentTodayAndCleanupFollowTheApplicationsRanges) {
   const json first = cliJSON({"show", "1"});
   EXPECT_EQ(first.at("width"), 600);
   EXPECT_EQ(first.at("height"), 80);
-  EXPECT_EQ(readFile(dataDir / "config.json"), R"({"maxWidth": 600})");
+  EXPECT_EQ(readWholeFile(dataDir / "config.json"), R"({"maxWidth": 600})");
 
   EXPECT_EQ(cliJSON({"delete-recent", "5"}), json({{"deleted", 2}}));
   EXPECT_EQ(ids(cliJSON({"stamps"})), (std::vector<std::int64_t>{1, 2}));
@@ -433,7 +372,7 @@ TEST_F(CliTest, SettingsAreReadTolerantlyAndNeverWritten) {
     result = cli({"settings"});
     EXPECT_EQ(result.status, 0) << c.content;
     EXPECT_EQ(json::parse(result.out), json::parse(ConfigFile::encode(c.expected))) << c.content;
-    EXPECT_EQ(readFile(file), c.content) << "config.json is never rewritten";
+    EXPECT_EQ(readWholeFile(file), c.content) << "config.json is never rewritten";
     EXPECT_EQ(modified(file), before);
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(dataDir), fs::directory_iterator()), 1);
