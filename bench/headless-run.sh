@@ -30,7 +30,8 @@ trap cleanup EXIT
 mkdir -p "$work/home" "$work/data"
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/config XDG_DATA_HOME=$work/home/data
 export VISTREL_DATA_DIR=$work/data DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus
-echo '{"captureEnabled": true}' > "$work/data/config.json"
+# Nobody types during the run: idle detection would stop it.
+echo '{"captureEnabled": true, "stopWhenIdle": false}' > "$work/data/config.json"
 
 # Text-heavy pages, one per change.
 pages=$(( duration / change + 1 ))
