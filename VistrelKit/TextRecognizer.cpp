@@ -4,11 +4,17 @@
 #include <tesseract/resultiterator.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <functional>
+#include <mutex>
+#include <numeric>
 #include <optional>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "VistrelKit/Imaging.h"
@@ -120,11 +126,90 @@ std::uint64_t pixelHash(const Image& image) {
   return hash;
 }
 
+int engineCount(const TextRecognizer::Options& options) {
+  if (options.layout != TextRecognizer::Options::Layout::screenLines) {
+    return 1;
+  }
+  if (options.engines > 0) {
+    return options.engines;
+  }
+  return std::thread::hardware_concurrency() > 1 ? 2 : 1;
+}
+
+std::unique_ptr<tesseract::TessBaseAPI> startEngine(const TextRecognizer::Options& options) {
+  auto api = std::make_unique<tesseract::TessBaseAPI>();
+  const char* dataPath = options.dataPath.empty() ? nullptr : options.dataPath.c_str();
+  if (api->Init(dataPath, options.languages.c_str(), tesseract::OEM_LSTM_ONLY) != 0) {
+    throw TextRecognitionError("Text recognition is unavailable: the language data \"" +
+                               options.languages + "\" could not be loaded");
+  }
+  // Tesseract's notes would go to standard error; nobody reads them there.
+  api->SetVariable("debug_file", "/dev/null");
+  if (options.layout == TextRecognizer::Options::Layout::screenLines) {
+    // Polarity is settled before a line reaches the engine, so it need not read lines twice.
+    api->SetVariable("tessedit_do_invert", "0");
+  }
+  return api;
+}
+
+std::string readLine(tesseract::TessBaseAPI& api, const Image& line) {
+  api.SetPageSegMode(tesseract::PSM_RAW_LINE);
+  api.SetImage(line.row(0), line.width(), line.height(), 1, static_cast<int>(line.stride()));
+  api.SetSourceResolution(kScreenResolution);
+  if (api.Recognize(nullptr) != 0) {
+    throw TextRecognitionError("Text recognition failed");
+  }
+  const TesseractText text(api.GetUTF8Text());
+  return text ? std::string(text.get()) : std::string();
+}
+
+// Reads the line images with every engine at once, the widest first so that the engines finish
+// together. The first failure stops the others and is thrown once all have stopped.
+std::vector<std::string> readLines(std::vector<std::unique_ptr<tesseract::TessBaseAPI>>& apis,
+                                   const std::vector<const Image*>& lines) {
+  std::vector<std::size_t> order(lines.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return lines[a]->width() > lines[b]->width();
+  });
+  std::vector<std::string> texts(lines.size());
+  std::atomic<std::size_t> next{0};
+  std::mutex failureMutex;
+  std::exception_ptr failure;
+  auto work = [&](tesseract::TessBaseAPI& api) {
+    for (std::size_t i = next++; i < order.size(); i = next++) {
+      try {
+        texts[order[i]] = readLine(api, *lines[order[i]]);
+      } catch (...) {
+        const std::lock_guard lock(failureMutex);
+        failure = failure ? failure : std::current_exception();
+        next = order.size();
+      }
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    const std::size_t helperCount = std::min(apis.size(), lines.size()) - (lines.empty() ? 0 : 1);
+    for (std::size_t k = 1; k <= helperCount; ++k) {
+      try {
+        helpers.emplace_back(work, std::ref(*apis[k]));
+      } catch (const std::system_error&) {
+        break;  // No thread to be had: the engines already running read the rest.
+      }
+    }
+    work(*apis.front());
+  }
+  if (failure) {
+    std::rethrow_exception(failure);
+  }
+  return texts;
+}
+
 }  // namespace
 
 struct TextRecognizer::Engine {
   Options options;
-  tesseract::TessBaseAPI api;
+  std::vector<std::unique_ptr<tesseract::TessBaseAPI>> apis;
   Statistics statistics;
   // Text of the lines read by the previous call and by the current one, by their pixels.
   std::unordered_map<std::uint64_t, std::string> previousLines;
@@ -132,61 +217,67 @@ struct TextRecognizer::Engine {
 
   explicit Engine(Options chosen) : options(std::move(chosen)) {
     serialOpenMPRegions();
-    const char* dataPath = options.dataPath.empty() ? nullptr : options.dataPath.c_str();
-    if (api.Init(dataPath, options.languages.c_str(), tesseract::OEM_LSTM_ONLY) != 0) {
-      throw TextRecognitionError("Text recognition is unavailable: the language data \"" +
-                                 options.languages + "\" could not be loaded");
+    for (int i = engineCount(options); i > 0; --i) {
+      apis.push_back(startEngine(options));
     }
-    // Tesseract's notes would go to standard error; nobody reads them there.
-    api.SetVariable("debug_file", "/dev/null");
-    if (options.layout == Options::Layout::screenLines) {
-      // Polarity is settled before a line reaches the engine, so it need not read lines twice.
-      api.SetVariable("tessedit_do_invert", "0");
-    }
-  }
-
-  std::string readLine(const Image& line) {
-    api.SetPageSegMode(tesseract::PSM_RAW_LINE);
-    api.SetImage(line.row(0), line.width(), line.height(), 1, static_cast<int>(line.stride()));
-    api.SetSourceResolution(kScreenResolution);
-    if (api.Recognize(nullptr) != 0) {
-      throw TextRecognitionError("Text recognition failed");
-    }
-    const TesseractText text(api.GetUTF8Text());
-    ++statistics.linesRead;
-    statistics.engineColumns += line.width();
-    return text ? std::string(text.get()) : std::string();
   }
 
   std::vector<RecognizedObservation> readScreenLines(const Image& grey) {
     currentLines.clear();
-    std::vector<RecognizedObservation> observations;
+    struct Found {
+      PixelBox box;
+      Image line;
+      std::uint64_t key = 0;
+      std::optional<std::size_t> reading;  // index into `toRead`, when the engine reads it
+      std::string text;
+    };
+    std::vector<Found> found;
+    std::vector<const Image*> toRead;
+    std::unordered_map<std::uint64_t, std::size_t> readingByKey;
     const double minimumHeight = kMinimumTextHeight * grey.height();
     for (const PixelBox& box : findTextLines(grey)) {
       if (box.height() < minimumHeight) {
         continue;
       }
       ++statistics.linesFound;
-      const std::optional<Image> line = lineImage(grey, box, options.inkHeight);
-      if (!line) {
+      std::optional<Image> line = lineImage(grey, box, options.inkHeight);
+      if (line) {
+        found.push_back({box, std::move(*line)});
+      }
+    }
+    // Pointers into `found` stay valid from here on: it no longer grows.
+    for (Found& item : found) {
+      if (!options.reuseUnchangedLines) {
+        item.reading = toRead.size();
+        toRead.push_back(&item.line);
         continue;
       }
-      std::string text;
-      if (options.reuseUnchangedLines) {
-        const std::uint64_t key = pixelHash(*line);
-        if (auto known = previousLines.find(key); known != previousLines.end()) {
-          text = known->second;
-        } else if (auto again = currentLines.find(key); again != currentLines.end()) {
-          text = again->second;
-        } else {
-          text = readLine(*line);
-        }
-        currentLines.emplace(key, text);
+      item.key = pixelHash(item.line);
+      if (auto known = previousLines.find(item.key); known != previousLines.end()) {
+        item.text = known->second;
+      } else if (auto same = readingByKey.find(item.key); same != readingByKey.end()) {
+        item.reading = same->second;
       } else {
-        text = readLine(*line);
+        item.reading = readingByKey[item.key] = toRead.size();
+        toRead.push_back(&item.line);
+      }
+    }
+    const std::vector<std::string> texts = readLines(apis, toRead);
+    for (const Image* line : toRead) {
+      ++statistics.linesRead;
+      statistics.engineColumns += line->width();
+    }
+    std::vector<RecognizedObservation> observations;
+    for (Found& item : found) {
+      if (item.reading) {
+        item.text = texts[*item.reading];
+      }
+      if (options.reuseUnchangedLines) {
+        currentLines.emplace(item.key, item.text);
       }
       observations.push_back(RecognizedObservation::fromPixelBox(
-          std::move(text), box.left, box.top, box.right, box.bottom, grey.width(), grey.height()));
+          std::move(item.text), item.box.left, item.box.top, item.box.right, item.box.bottom,
+          grey.width(), grey.height()));
     }
     previousLines.swap(currentLines);
     return observations;
@@ -203,6 +294,7 @@ struct TextRecognizer::Engine {
         throw TextRecognitionError("Text recognition failed");
       }
     }
+    tesseract::TessBaseAPI& api = *apis.front();
     api.SetPageSegMode(static_cast<tesseract::PageSegMode>(options.pageSegmentation));
     api.SetImage(page->row(0), page->width(), page->height(), 1, static_cast<int>(page->stride()));
     if (api.Recognize(nullptr) != 0) {

@@ -134,6 +134,22 @@ TEST_F(TextRecognizerTest, GreyAndColourImagesReadAlike) {
   EXPECT_EQ(fresh.recognize(*grey), recognizer->recognize(colour));
 }
 
+TEST(TextRecognizerEnginesTest, EnginesReadingAtOnceGiveWhatOneEngineReads) {
+  using namespace fixtures;
+  // Repeated rows (the same sender, the same date) are read once and shared out to every copy.
+  const Image screen = rendered(mailScreen(dark, 12, 31, 800, 500));
+  TextRecognizer::Options options;
+  options.engines = 1;
+  TextRecognizer one(options);
+  options.engines = 3;
+  TextRecognizer three(options);
+  const std::vector<TextLine> expected = one.recognize(screen);
+  ASSERT_GT(expected.size(), 15u);
+  EXPECT_EQ(three.recognize(screen), expected);
+  EXPECT_EQ(three.lastStatistics().linesRead, one.lastStatistics().linesRead);
+  EXPECT_LT(three.lastStatistics().linesRead, three.lastStatistics().linesFound);
+}
+
 TEST(TextRecognizerReuseTest, UnchangedLinesAreTakenOverWithTheSameResult) {
   using namespace fixtures;
   const Image before = rendered(mailScreen(light, 13, 21, 800, 500));
@@ -151,6 +167,7 @@ TEST(TextRecognizerReuseTest, UnchangedLinesAreTakenOverWithTheSameResult) {
 
   TextRecognizer::Options options;
   options.reuseUnchangedLines = false;
+  options.engines = 1;
   TextRecognizer fresh(options);
   EXPECT_EQ(reused, fresh.recognize(after));
   EXPECT_GT(statistics.linesFound, 20);
