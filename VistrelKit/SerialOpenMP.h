@@ -2,11 +2,12 @@
 
 namespace vistrel {
 
-// Text recognition runs on one thread by design: the recorder recognises one frame at a time, and
-// the machine has other work. Tesseract, however, opens an OpenMP parallel region for every time
-// step of its LSTM network, thousands per text line. Left to libgomp those regions either start a
-// team of threads that spin between steps (several times the CPU for the same text), or, limited
-// to one thread, still pay a futex system call per region (about a fifth of the recognition time).
+// Each recognition engine runs on one thread by design: the recognizer shares a screen's lines out
+// among a couple of engines itself, and the machine has other work. Tesseract, however, opens an
+// OpenMP parallel region for every time step of its LSTM network, thousands per text line. Left
+// to libgomp those regions either start a team of threads that spin between steps (several times
+// the CPU for the same text), or, limited to one thread, still pay a futex system call per region
+// (about a fifth of the recognition time).
 //
 // SerialOpenMP.cpp therefore defines the libgomp entry points Tesseract calls for `parallel` and
 // `parallel sections`; the dynamic linker prefers the executable's definitions, so those regions
