@@ -141,8 +141,11 @@ class FrameLibrary {
   // have the shape "frames/<day>/<file>": a damaged or planted row must never make the library
   // read or delete anything outside a day folder.
   std::optional<std::filesystem::path> frameFile(const std::string& relative) const;
-  // REQUIRES: mutex_ held.
-  std::int64_t removeLocked(const std::vector<std::int64_t>& ids);
+  // Deletes the frames, their index entries and files. The index entries are purged at once
+  // (purgeDeletedTermsLocked) unless cleanupTime is given: a retention cleanup purges at most
+  // once a day by that clock. REQUIRES: mutex_ held.
+  std::int64_t removeLocked(const std::vector<std::int64_t>& ids,
+                            std::optional<Date> cleanupTime = std::nullopt);
   // REQUIRES: mutex_ held.
   std::vector<FrameStamp> stampsLocked(Date start, Date end);
   // REQUIRES: mutex_ held.
@@ -150,6 +153,10 @@ class FrameLibrary {
   // Moves the write-ahead log into the database and empties it, so that no earlier version of a
   // page freed by a deletion survives. Failure is ignored. REQUIRES: mutex_ held.
   void forgetDeletedPages();
+  // Merges the text index into one segment, which drops what older segments still hold of
+  // deleted frames. Returns whether it ran; failure leaves the purge pending. REQUIRES: mutex_
+  // held.
+  bool purgeDeletedTermsLocked();
 
   // REQUIRES: mutex_ held (or the object still under construction).
   void checkKeyLocked();
@@ -168,6 +175,10 @@ class FrameLibrary {
   mutable std::mutex mutex_;
   std::shared_ptr<SQLiteDB> db_;    // set once by the constructor; guarded by mutex_ afterwards
   bool strayFilesChecked_ = false;  // guarded by mutex_
+  // Deleted frames whose terms may still be in the index, and when a cleanup last purged them
+  // (by the cleanup's own clock). Guarded by mutex_.
+  bool deletedTermsPending_ = false;
+  std::optional<Date> lastCleanupPurge_;
 };
 
 template <typename Body>

@@ -16,6 +16,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr Seconds cleanupPurgeInterval{24 * 60 * 60};
+
+// Whether a retention cleanup at `now` should purge deleted frames' terms from the index; a
+// clock that went back counts as due.
+bool cleanupPurgeDue(const std::optional<Date>& last, Date now) {
+  return !last || now < *last || now - *last >= cleanupPurgeInterval;
+}
+
 // The frame's index terms as sorted, space-separated keyed tokens.
 std::string tokenList(const FrameKeys& keys, const FrameMeta& meta) {
   std::set<std::string> tokens;
@@ -126,12 +134,13 @@ std::int64_t FrameLibrary::remove(const std::vector<std::int64_t>& ids) {
   return removeLocked(ids);
 }
 
-std::int64_t FrameLibrary::removeLocked(const std::vector<std::int64_t>& ids) {
-  if (ids.empty()) {
+std::int64_t FrameLibrary::removeLocked(const std::vector<std::int64_t>& ids,
+                                        std::optional<Date> cleanupTime) {
+  if (ids.empty() && !deletedTermsPending_) {
     return 0;
   }
   std::vector<std::string> files;
-  const std::int64_t count = inTransaction([&] {
+  const std::int64_t count = ids.empty() ? 0 : inTransaction([&] {
     std::int64_t deleted = 0;
     Statement select = db_->prepare("SELECT file FROM frames WHERE id = ?");
     for (const std::int64_t id : ids) {
@@ -165,15 +174,37 @@ std::int64_t FrameLibrary::removeLocked(const std::vector<std::int64_t>& ids) {
       fs::remove(folder, error);
     }
   }
-  try {
-    db_->exec("PRAGMA incremental_vacuum");
-  } catch (const SQLiteError&) {
-    // The frames are gone; the free pages are returned by a later deletion.
+  deletedTermsPending_ = deletedTermsPending_ || count > 0;
+  bool purged = false;
+  if (deletedTermsPending_ && (!cleanupTime || cleanupPurgeDue(lastCleanupPurge_, *cleanupTime))) {
+    purged = purgeDeletedTermsLocked();
+    if (purged && cleanupTime) {
+      lastCleanupPurge_ = cleanupTime;
+    }
   }
-  if (count > 0) {
+  if (count > 0 || purged) {
+    try {
+      db_->exec("PRAGMA incremental_vacuum");
+    } catch (const SQLiteError&) {
+      // The frames are gone; the free pages are returned by a later deletion.
+    }
     forgetDeletedPages();
   }
   return count;
+}
+
+bool FrameLibrary::purgeDeletedTermsLocked() {
+  // Before SQLite 3.42 a deletion only adds entries that cancel the frame's terms; the terms
+  // themselves stay in the older index segments, readable to anyone holding the key, until those
+  // segments are merged with the cancelling ones. Merging everything rewrites the whole index
+  // (seconds for a large library), which is why retention cleanups do it at most daily.
+  try {
+    db_->exec("INSERT INTO frame_index(frame_index) VALUES('optimize')");
+  } catch (const SQLiteError&) {
+    return false;  // Still pending: the next deletion or cleanup tries again.
+  }
+  deletedTermsPending_ = false;
+  return true;
 }
 
 std::int64_t FrameLibrary::deleteRange(Date start, Date end) {
@@ -189,7 +220,7 @@ std::int64_t FrameLibrary::cleanup(const RetentionPolicy& policy, Date now) {
   const std::lock_guard lock(mutex_);
   const std::vector<std::int64_t> selected =
       Retention::select(stampsLocked(Date::min(), Date::max()), policy, now);
-  const std::int64_t deleted = removeLocked(selected);
+  const std::int64_t deleted = removeLocked(selected, now);
   if (!strayFilesChecked_) {
     // Stray files only come from a process that died in the middle of a store or a deletion, so
     // looking once per opened library is enough.

@@ -14,6 +14,7 @@
 #include "VistrelKit/KeyFileStore.h"
 #include "VistrelKit/PrivateFiles.h"
 #include "VistrelKit/Recorder.h"
+#include "VistrelKit/TextIndex.h"
 #include "tests/VistrelKit/DiskScan.h"
 #include "tests/VistrelKit/FrameLibraryFixture.h"
 #include "tests/VistrelKit/TemporaryFolder.h"
@@ -107,6 +108,115 @@ TEST(DeletedFrameScan, LeavesNoSealedBytes) {
     EXPECT_TRUE(hits.empty()) << describe(hits);
     EXPECT_EQ(library.allStamps().size(), 20u);
   }
+}
+
+// Words of the frame's own: random letters, so that a deleted frame's index terms are its alone.
+std::string randomWords(std::mt19937& random, int count) {
+  std::string text;
+  for (int word = 0; word < count; ++word) {
+    text += word == 0 ? "" : " ";
+    for (int letter = 0; letter < 9; ++letter) {
+      text += static_cast<char>('a' + random() % 26);
+    }
+  }
+  return text;
+}
+
+// The keyed index tokens of the terms that only the gone frames have. Index pages store a term
+// after the prefix it shares with the one before it, so the needle is the token's tail.
+std::vector<Needle> tokenNeedles(const FrameKeys& keys, const std::vector<NewFrame>& gone,
+                                 const std::vector<NewFrame>& kept) {
+  std::set<std::string> keptTerms;
+  for (const NewFrame& frame : kept) {
+    for (const std::string& term : TextIndex::indexTerms(frame.meta.indexText())) {
+      keptTerms.insert(term);
+    }
+  }
+  std::vector<Needle> needles;
+  for (const NewFrame& frame : gone) {
+    for (const std::string& term : TextIndex::indexTerms(frame.meta.indexText())) {
+      if (!keptTerms.contains(term)) {
+        needles.push_back({"token of \"" + term + "\"", keys.token(term).substr(5)});
+      }
+    }
+  }
+  return needles;
+}
+
+std::set<std::string> labelsOf(const std::vector<Hit>& hits) {
+  std::set<std::string> labels;
+  for (const Hit& hit : hits) {
+    labels.insert(hit.label);
+  }
+  return labels;
+}
+
+// A deleted frame's keyed terms must leave the text index too, not only its row: with the key,
+// a term left behind would tell which words a deleted frame held. A deletion by the user purges
+// them at once, a retention cleanup at most once a day, a later cleanup finishing what an earlier
+// one left pending even when it deletes nothing itself.
+TEST(DeletedFrameScan, LeavesNoIndexTermsOfDeletedFrames) {
+  testing::TemporaryFolder temporary;
+  const FrameKeys keys = FrameKeys::derive(generateKey());
+  FrameLibrary library(temporary.path(), keys, Calendar::utc());
+  std::mt19937 random(11);
+  std::vector<NewFrame> frames;
+  std::vector<std::int64_t> ids;
+  for (int i = 0; i < 40; ++i) {
+    frames.push_back(Frames::frame(Frames::at(i * 600.0), randomWords(random, 30)));
+    ids.push_back(library.store(frames.back()));
+  }
+  const auto termsLeft = [&](const std::vector<Needle>& needles) {
+    return labelsOf(testing::scanFiles(testing::filesUnder(temporary.path()), needles, false));
+  };
+  const auto framesOf = [&](auto&& wanted) {
+    std::vector<NewFrame> chosen;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+      if (wanted(i)) {
+        chosen.push_back(frames[i]);
+      }
+    }
+    return chosen;
+  };
+
+  // Deleted by the user: the even frames.
+  const std::vector<Needle> removed =
+      tokenNeedles(keys, framesOf([](std::size_t i) { return i % 2 == 0; }),
+                   framesOf([](std::size_t i) { return i % 2 == 1; }));
+  ASSERT_GT(removed.size(), 400u);
+  // The scan sees the terms while they are there.
+  EXPECT_GT(termsLeft(removed).size(), removed.size() * 9 / 10);
+  std::vector<std::int64_t> even;
+  for (std::size_t i = 0; i < ids.size(); i += 2) {
+    even.push_back(ids[i]);
+  }
+  EXPECT_EQ(library.remove(even), 20);
+  EXPECT_TRUE(termsLeft(removed).empty()) << termsLeft(removed).size() << " terms left";
+
+  // Retention: a day after, the odd frames before 10,000 s go (1, 3, ..., 15); an hour later
+  // those before 13,600 s (17, 19, 21), inside the day since the last purge; a day later no
+  // frame is old enough, but what was left pending goes.
+  constexpr std::int64_t noCap = std::int64_t{1} << 40;
+  const RetentionPolicy oneDay{1, noCap};
+  const Date first = Frames::at(86400 + 10000);
+  const std::vector<Needle> agedOut =
+      tokenNeedles(keys, framesOf([](std::size_t i) { return i % 2 == 1 && i <= 15; }),
+                   framesOf([](std::size_t i) { return i % 2 == 1 && i > 15; }));
+  EXPECT_EQ(library.cleanup(oneDay, first), 8);
+  EXPECT_TRUE(termsLeft(agedOut).empty()) << termsLeft(agedOut).size() << " terms left";
+  const std::vector<Needle> agedLater =
+      tokenNeedles(keys, framesOf([](std::size_t i) { return i == 17 || i == 19 || i == 21; }),
+                   framesOf([](std::size_t i) { return i % 2 == 1 && i > 21; }));
+  EXPECT_EQ(library.cleanup(oneDay, first + Seconds(3600)), 3);
+  EXPECT_EQ(library.cleanup(RetentionPolicy{2, noCap}, first + Seconds(25 * 3600)), 0);
+  EXPECT_TRUE(termsLeft(agedLater).empty()) << termsLeft(agedLater).size() << " terms left";
+
+  // The frames that stay are still found by their words.
+  const std::string kept = frames[39].meta.lines.front().text.substr(0, 9);
+  const std::vector<FrameSummary> found =
+      library.search(SearchQuery::parse(kept), std::nullopt, std::nullopt, std::nullopt, 10);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found.front().id, ids[39]);
 }
 
 // Runs of letters and digits; bytes of non-ASCII characters count as letters.
