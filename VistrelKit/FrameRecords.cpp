@@ -4,6 +4,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
+#include "VistrelKit/FrameMetaScanner.h"
 #include "VistrelKit/RecordDecodingError.h"
 #include "VistrelKit/TextIndex.h"
 
@@ -116,6 +117,9 @@ std::string FrameMeta::encode() const {
 }
 
 FrameMeta FrameMeta::decode(std::string_view json) {
+  if (std::optional<FrameMeta> plain = scanPlainFrameMeta(json)) {
+    return std::move(*plain);
+  }
   return fromJSON(parse(json));
 }
 
