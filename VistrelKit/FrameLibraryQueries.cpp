@@ -36,8 +36,12 @@ FrameLibrary::SearchSQL FrameLibrary::searchSQL(const std::string& matchExpressi
   SearchSQL sql;
   std::vector<std::string> conditions;
   if (hasQuery) {
-    sql.text = "SELECT f.id, f.ts FROM frame_index JOIN frames f ON f.id = frame_index.rowid";
-    conditions.emplace_back("frame_index MATCH ?");
+    // Walking a time index newest first and keeping the frames the text index lists yields the
+    // first candidates at once; joining the text index to the frames made SQLite sort every
+    // frame with the words by time first (a tenth of a second for common words in 100,000).
+    sql.text = std::string("SELECT f.id, f.ts FROM frames f INDEXED BY ") +
+               (appTag ? "frames_app" : "frames_ts");
+    conditions.emplace_back("f.id IN (SELECT rowid FROM frame_index WHERE frame_index MATCH ?)");
     sql.values.emplace_back(matchExpression);
   } else {
     sql.text = "SELECT f.id, f.ts FROM frames f";
@@ -58,7 +62,7 @@ FrameLibrary::SearchSQL FrameLibrary::searchSQL(const std::string& matchExpressi
     sql.text += i == 0 ? " WHERE " : " AND ";
     sql.text += conditions[i];
   }
-  sql.text += " ORDER BY f.ts DESC LIMIT ?";
+  sql.text += " ORDER BY f.ts DESC, f.id DESC LIMIT ?";
   sql.values.emplace_back(hasQuery ? candidateLimit(limit) : limit);
   return sql;
 }

@@ -31,8 +31,9 @@ std::vector<std::int64_t> idsOf(const std::vector<FrameStamp>& stamps) {
 }
 
 TEST(SearchSQLTest, TextAndValues) {
-  const std::string selectIndexed =
-      "SELECT f.id, f.ts FROM frame_index JOIN frames f ON f.id = frame_index.rowid";
+  const std::string byTime = "SELECT f.id, f.ts FROM frames f INDEXED BY frames_ts";
+  const std::string byApp = "SELECT f.id, f.ts FROM frames f INDEXED BY frames_app";
+  const std::string matching = "f.id IN (SELECT rowid FROM frame_index WHERE frame_index MATCH ?)";
   const std::string selectAll = "SELECT f.id, f.ts FROM frames f";
   const Bytes tag{1, 2, 3};
   const Date start = dateFromSeconds1970(100.5);
@@ -53,44 +54,44 @@ TEST(SearchSQLTest, TextAndValues) {
        std::nullopt,
        std::nullopt,
        150,
-       selectAll + " ORDER BY f.ts DESC LIMIT ?",
+       selectAll + " ORDER BY f.ts DESC, f.id DESC LIMIT ?",
        {std::int64_t{150}}},
       {"",
        std::nullopt,
        std::nullopt,
        end,
        10,
-       selectAll + " WHERE f.ts < ? ORDER BY f.ts DESC LIMIT ?",
+       selectAll + " WHERE f.ts < ? ORDER BY f.ts DESC, f.id DESC LIMIT ?",
        {200.25, std::int64_t{10}}},
       {"\"ab\"",
        std::nullopt,
        std::nullopt,
        std::nullopt,
        150,
-       selectIndexed + " WHERE frame_index MATCH ? ORDER BY f.ts DESC LIMIT ?",
+       byTime + " WHERE " + matching + " ORDER BY f.ts DESC, f.id DESC LIMIT ?",
        {std::string("\"ab\""), std::int64_t{3000}}},
       {"\"ab\"",
        std::nullopt,
        std::nullopt,
        std::nullopt,
        50,
-       selectIndexed + " WHERE frame_index MATCH ? ORDER BY f.ts DESC LIMIT ?",
+       byTime + " WHERE " + matching + " ORDER BY f.ts DESC, f.id DESC LIMIT ?",
        {std::string("\"ab\""), std::int64_t{2000}}},
       {"\"ab\"",
        tag,
        start,
        end,
        1,
-       selectIndexed +
-           " WHERE frame_index MATCH ? AND f.app_tag = ? AND f.ts >= ? AND f.ts < ? ORDER BY "
-           "f.ts DESC LIMIT ?",
+       byApp + " WHERE " + matching +
+           " AND f.app_tag = ? AND f.ts >= ? AND f.ts < ? ORDER BY "
+           "f.ts DESC, f.id DESC LIMIT ?",
        {std::string("\"ab\""), tag, 100.5, 200.25, std::int64_t{2000}}},
       {"",
        tag,
        start,
        std::nullopt,
        7,
-       selectAll + " WHERE f.app_tag = ? AND f.ts >= ? ORDER BY f.ts DESC LIMIT ?",
+       selectAll + " WHERE f.app_tag = ? AND f.ts >= ? ORDER BY f.ts DESC, f.id DESC LIMIT ?",
        {tag, 100.5, std::int64_t{7}}},
   };
   for (const Case& c : cases) {
@@ -98,6 +99,29 @@ TEST(SearchSQLTest, TextAndValues) {
         FrameLibrary::searchSQL(c.expression, c.tag, c.start, c.end, c.limit);
     EXPECT_EQ(sql.text, c.text);
     EXPECT_EQ(sql.values, c.values) << c.text;
+  }
+}
+
+// The candidates come out of an index already newest first: a search for a common word must not
+// sort every frame that has it before the first one is read.
+TEST_F(QueryTest, CandidateQueriesNeedNoSort) {
+  const Bytes tag{1, 2, 3};
+  const Date start = dateFromSeconds1970(100.5);
+  for (const bool hasQuery : {false, true}) {
+    for (const bool hasTag : {false, true}) {
+      const FrameLibrary::SearchSQL sql = FrameLibrary::searchSQL(
+          hasQuery ? "\"ab\"" : "", hasTag ? std::optional<Bytes>(tag) : std::nullopt, start,
+          std::nullopt, 150);
+      SCOPED_TRACE(sql.text);
+      Statement plan = inspect()->prepare("EXPLAIN QUERY PLAN " + sql.text);
+      plan.bind(sql.values);
+      std::string steps;
+      while (plan.step()) {
+        steps += plan.columnText(3) + "\n";
+      }
+      EXPECT_NE(steps.find(hasTag ? "frames_app" : "frames_ts"), std::string::npos) << steps;
+      EXPECT_EQ(steps.find("TEMP B-TREE"), std::string::npos) << steps;
+    }
   }
 }
 
@@ -142,6 +166,16 @@ TEST_F(SearchTest, WordsArePrefixesVerifiedInFull) {
   EXPECT_EQ(hits[0].thumbnail, frame(at(), "").thumbnail);
   EXPECT_EQ(hits[0].date, at(0));
   EXPECT_EQ(hits[0].meta.appName, "Mail");
+}
+
+TEST_F(SearchTest, FramesOfTheSameMomentListTheLaterStoredFirst) {
+  library->store(frame(at(0), "invoice draft", "Mail"));  // 1
+  library->store(frame(at(50), "invoice 9999", "Mail"));  // 2
+  library->store(frame(at(50), "invoice copy", "Mail"));  // 3
+  library->store(frame(at(50), "budget", "Notes"));       // 4
+  EXPECT_EQ(find("invoice"), (std::vector<std::int64_t>{3, 2, 1}));
+  EXPECT_EQ(find("invoice", 150, keys.tag("Mail")), (std::vector<std::int64_t>{3, 2, 1}));
+  EXPECT_EQ(find("", 3), (std::vector<std::int64_t>{4, 3, 2}));
 }
 
 TEST_F(SearchTest, EmptyQueryListsNewestFirst) {
