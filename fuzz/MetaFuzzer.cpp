@@ -1,10 +1,14 @@
 // Frame metadata and application records are JSON that was sealed by this program; a damaged or
 // planted record must give RecordDecodingError (the frame is then skipped), never anything else.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "VistrelKit/FrameMetaScanner.h"
 #include "VistrelKit/FrameRecords.h"
 #include "VistrelKit/Highlighter.h"
 #include "VistrelKit/RecordDecodingError.h"
@@ -15,7 +19,28 @@ using namespace vistrel;
 
 namespace {
 
+// The fast scan of the plain shape must read exactly what the general decoder reads, or give up.
+void fuzzScanAgainstGeneralDecoder(std::string_view text) {
+  const std::optional<FrameMeta> scanned = scanPlainFrameMeta(text);
+  if (!scanned) {
+    return;
+  }
+  const nlohmann::json json = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+  FUZZ_CHECK(!json.is_discarded());
+  std::optional<FrameMeta> general;
+  try {
+    general = FrameMeta::fromJSON(json);
+  } catch (const RecordDecodingError&) {
+  }
+  FUZZ_CHECK(general.has_value());
+  FUZZ_CHECK(*general == *scanned);
+  for (std::size_t i = 0; i < scanned->lines.size(); ++i) {
+    FUZZ_CHECK(std::signbit(scanned->lines[i].x) == std::signbit(general->lines[i].x));
+  }
+}
+
 void fuzzMeta(std::string_view text) {
+  fuzzScanAgainstGeneralDecoder(text);
   FrameMeta meta;
   try {
     meta = FrameMeta::decode(text);
