@@ -4,20 +4,16 @@
 #include <tesseract/resultiterator.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
-#include <exception>
 #include <functional>
-#include <mutex>
 #include <numeric>
 #include <optional>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <unordered_map>
 
 #include "VistrelKit/Imaging.h"
+#include "VistrelKit/ParallelWork.h"
 #include "VistrelKit/SerialOpenMP.h"
 #include "VistrelKit/TextLayout.h"
 
@@ -133,7 +129,7 @@ int engineCount(const TextRecognizer::Options& options) {
   if (options.engines > 0) {
     return options.engines;
   }
-  return std::thread::hardware_concurrency() > 1 ? 2 : 1;
+  return static_cast<int>(workThreads());
 }
 
 std::unique_ptr<tesseract::TessBaseAPI> startEngine(const TextRecognizer::Options& options) {
@@ -173,35 +169,9 @@ std::vector<std::string> readLines(std::vector<std::unique_ptr<tesseract::TessBa
     return lines[a]->width() > lines[b]->width();
   });
   std::vector<std::string> texts(lines.size());
-  std::atomic<std::size_t> next{0};
-  std::mutex failureMutex;
-  std::exception_ptr failure;
-  auto work = [&](tesseract::TessBaseAPI& api) {
-    for (std::size_t i = next++; i < order.size(); i = next++) {
-      try {
-        texts[order[i]] = readLine(api, *lines[order[i]]);
-      } catch (...) {
-        const std::lock_guard lock(failureMutex);
-        failure = failure ? failure : std::current_exception();
-        next = order.size();
-      }
-    }
-  };
-  {
-    std::vector<std::jthread> helpers;
-    const std::size_t helperCount = std::min(apis.size(), lines.size()) - (lines.empty() ? 0 : 1);
-    for (std::size_t k = 1; k <= helperCount; ++k) {
-      try {
-        helpers.emplace_back(work, std::ref(*apis[k]));
-      } catch (const std::system_error&) {
-        break;  // No thread to be had: the engines already running read the rest.
-      }
-    }
-    work(*apis.front());
-  }
-  if (failure) {
-    std::rethrow_exception(failure);
-  }
+  forEachInParallel(order.size(), apis.size(), [&](std::size_t engine, std::size_t i) {
+    texts[order[i]] = readLine(*apis[engine], *lines[order[i]]);
+  });
   return texts;
 }
 
