@@ -148,6 +148,19 @@ class FrameLibrary {
                             std::optional<Date> cleanupTime = std::nullopt);
   // REQUIRES: mutex_ held.
   std::vector<FrameStamp> stampsLocked(Date start, Date end);
+
+  // A search candidate: read from the database on the searching thread, then verified on any.
+  struct Candidate {
+    std::int64_t id = 0;
+    Date date;
+    Bytes sealedMeta;
+    std::optional<FrameSummary> summary;  // set by verify when the frame opens and matches
+  };
+  // Opens the candidate's metadata and checks it against the query; frames that do not open are
+  // left out. Touches only the candidate and the keys, so candidates can be verified at once.
+  void verify(Candidate& candidate, const SearchQuery& query) const;
+  // The frame's thumbnail, or none when it is gone or does not open. REQUIRES: mutex_ held.
+  Bytes openThumbnail(Statement& thumbs, std::int64_t id) const;
   // REQUIRES: mutex_ held.
   std::int64_t removeStrayFilesLocked();
   // Moves the write-ahead log into the database and empties it, so that no earlier version of a

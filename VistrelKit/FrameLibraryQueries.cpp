@@ -5,6 +5,7 @@
 
 #include "VistrelKit/FrameLibrary.h"
 #include "VistrelKit/Highlighter.h"
+#include "VistrelKit/ParallelWork.h"
 #include "VistrelKit/PrivateFiles.h"
 #include "VistrelKit/RecordDecodingError.h"
 #include "VistrelKit/VistrelCryptoError.h"
@@ -18,6 +19,9 @@ namespace {
 // Candidates fetched per wanted result, and at least, when the index narrows the search.
 constexpr std::int64_t candidatesPerResult = 20;
 constexpr std::int64_t minimumCandidates = 2000;
+// Candidates opened and checked at once (on workThreads() threads); at most one batch beyond the
+// last result is opened in vain.
+constexpr std::size_t candidateBatch = 64;
 
 std::int64_t candidateLimit(std::int64_t limit) {
   if (limit > std::numeric_limits<std::int64_t>::max() / candidatesPerResult) {
@@ -79,48 +83,70 @@ std::vector<FrameSummary> FrameLibrary::search(const SearchQuery& query,
   const SearchSQL sql = searchSQL(expression, appTag, start, end, limit);
   Statement candidates = db_->prepare(sql.text);
   candidates.bind(sql.values);
-  // The candidates are sorted by time before the first one comes out. Sorting only identifiers
-  // and times, and reading the sealed records one candidate at a time, keeps a common word from
-  // making SQLite copy the metadata and thumbnail of every frame that has it into the sorter.
-  Statement sealed = db_->prepare("SELECT meta, thumb FROM frames WHERE id = ?");
+  // Sealed records are read one candidate at a time, the thumbnail only for a result.
+  Statement metas = db_->prepare("SELECT meta FROM frames WHERE id = ?");
+  Statement thumbs = db_->prepare("SELECT thumb FROM frames WHERE id = ?");
 
   std::vector<FrameSummary> results;
-  while (candidates.step()) {
-    if (static_cast<std::int64_t>(results.size()) >= limit) {
-      break;
+  const auto wanted = [&] { return static_cast<std::int64_t>(results.size()) < limit; };
+  bool more = wanted();
+  while (more && wanted()) {
+    std::vector<Candidate> batch;
+    while (batch.size() < candidateBatch && (more = candidates.step())) {
+      const std::int64_t id = candidates.columnInt(0);
+      metas.bind({id});
+      if (metas.step()) {
+        batch.push_back({id, dateFromSeconds1970(candidates.columnDouble(1)), metas.columnBlob(0)});
+      }
     }
-    const std::int64_t id = candidates.columnInt(0);
-    sealed.bind({id});
-    if (!sealed.step()) {
-      continue;
+    // Opening and checking the candidates is most of a search's time and needs no database.
+    forEachInParallel(batch.size(), workThreads(),
+                      [&](std::size_t, std::size_t i) { verify(batch[i], query); });
+    for (Candidate& candidate : batch) {
+      if (!wanted()) {
+        break;
+      }
+      if (candidate.summary) {
+        candidate.summary->thumbnail = openThumbnail(thumbs, candidate.summary->id);
+        results.push_back(std::move(*candidate.summary));
+      }
     }
-    FrameMeta meta;
-    try {
-      meta = decodeMeta(sealed.columnBlob(0), id);
-    } catch (const VistrelCryptoError&) {
-      continue;
-    } catch (const RecordDecodingError&) {
-      continue;
-    }
-    if (hasQuery && !query.matches(meta.indexText())) {
-      continue;
-    }
-    Bytes thumbnail;
-    try {
-      thumbnail = keys_.unseal(sealed.columnBlob(1), sealContext::frameThumb(id));
-    } catch (const VistrelCryptoError&) {
-      // Listed without a picture rather than not at all.
-    }
-    FrameSummary summary;
-    summary.id = id;
-    summary.date = dateFromSeconds1970(candidates.columnDouble(1));
-    summary.matchingLines =
-        hasQuery ? Highlighter::linesMatching(meta.lines, query) : std::vector<int>{};
-    summary.meta = std::move(meta);
-    summary.thumbnail = std::move(thumbnail);
-    results.push_back(std::move(summary));
   }
   return results;
+}
+
+void FrameLibrary::verify(Candidate& candidate, const SearchQuery& query) const {
+  FrameMeta meta;
+  try {
+    meta = decodeMeta(candidate.sealedMeta, candidate.id);
+  } catch (const VistrelCryptoError&) {
+    return;
+  } catch (const RecordDecodingError&) {
+    return;
+  }
+  const bool hasQuery = !query.isEmpty();
+  if (hasQuery && !query.matches(meta.indexText())) {
+    return;
+  }
+  FrameSummary summary;
+  summary.id = candidate.id;
+  summary.date = candidate.date;
+  summary.matchingLines =
+      hasQuery ? Highlighter::linesMatching(meta.lines, query) : std::vector<int>{};
+  summary.meta = std::move(meta);
+  candidate.summary = std::move(summary);
+}
+
+Bytes FrameLibrary::openThumbnail(Statement& thumbs, std::int64_t id) const {
+  thumbs.bind({id});
+  if (!thumbs.step()) {
+    return {};
+  }
+  try {
+    return keys_.unseal(thumbs.columnBlob(0), sealContext::frameThumb(id));
+  } catch (const VistrelCryptoError&) {
+    return {};  // Listed without a picture rather than not at all.
+  }
 }
 
 std::optional<FrameSummary> FrameLibrary::summary(std::int64_t id, const SearchQuery& query) {

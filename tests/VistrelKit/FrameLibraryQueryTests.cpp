@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 
@@ -176,6 +177,31 @@ TEST_F(SearchTest, FramesOfTheSameMomentListTheLaterStoredFirst) {
   EXPECT_EQ(find("invoice"), (std::vector<std::int64_t>{3, 2, 1}));
   EXPECT_EQ(find("invoice", 150, keys.tag("Mail")), (std::vector<std::int64_t>{3, 2, 1}));
   EXPECT_EQ(find("", 3), (std::vector<std::int64_t>{4, 3, 2}));
+}
+
+// Hundreds of candidates, most of them failing the exact check: the results are still the newest
+// matching frames in order, cut at the limit wherever it falls among the candidates.
+TEST_F(SearchTest, ManyCandidatesAreVerifiedInOrderUpToTheLimit) {
+  std::vector<std::int64_t> matching;
+  std::vector<std::int64_t> all;
+  for (int i = 0; i < 300; ++i) {
+    const bool match = i % 3 == 0;
+    const std::string text = (match ? "budget review " : "review the budget ") + std::to_string(i);
+    all.push_back(library->store(frame(at(i), text)));
+    if (match) {
+      matching.push_back(all.back());
+    }
+  }
+  std::reverse(matching.begin(), matching.end());
+  std::reverse(all.begin(), all.end());
+  const auto first = [](const std::vector<std::int64_t>& ids, std::size_t count) {
+    return std::vector<std::int64_t>(ids.begin(), ids.begin() + static_cast<long>(count));
+  };
+  EXPECT_EQ(find("\"budget review\"", 150), matching);
+  EXPECT_EQ(find("\"budget review\"", 70), first(matching, 70));
+  EXPECT_EQ(find("\"budget review\"", 1), first(matching, 1));
+  EXPECT_EQ(find("budget review", 200), first(all, 200));
+  EXPECT_EQ(find("", 130), first(all, 130));
 }
 
 TEST_F(SearchTest, EmptyQueryListsNewestFirst) {
