@@ -52,9 +52,7 @@ class CaptureEndToEnd : public ::testing::Test {
 
   json cliJSON(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "--json");
-    const Result result = cli(arguments);
-    EXPECT_EQ(result.status, 0) << result.err;
-    return json::parse(result.out, nullptr, false);
+    return testing::successJSON(cli(std::move(arguments)));
   }
 
   fs::path dataDir() const { return temp.path() / "data"; }

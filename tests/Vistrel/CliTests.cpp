@@ -59,9 +59,7 @@ class CliTest : public ::testing::Test {
 
   json cliJSON(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "--json");
-    const Result result = cli(arguments);
-    EXPECT_EQ(result.status, 0) << result.err;
-    return json::parse(result.out, nullptr, false);
+    return testing::successJSON(cli(std::move(arguments)));
   }
 
   // A screen with the given lines of text, drawn by ImageMagick; the extension picks the format.

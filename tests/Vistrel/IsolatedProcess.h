@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,12 @@ struct ProcessResult {
   std::string out;
   std::string err;
 };
+
+// The JSON a command printed, expecting it to have succeeded (a failure shows its error output).
+inline nlohmann::json successJSON(const ProcessResult& result) {
+  EXPECT_EQ(result.status, 0) << result.err;
+  return nlohmann::json::parse(result.out, nullptr, /*allow_exceptions=*/false);
+}
 
 inline std::string readWholeFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
