@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "VistrelKit/CryptoPrimitives.h"
-#include "VistrelKit/FrameKeys.h"
+#include "VistrelKit/keys/CryptoPrimitives.h"
+#include "VistrelKit/keys/FrameKeys.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include <map>
 
-#include "VistrelKit/FrameSignature.h"
-#include "VistrelKit/Imaging.h"
+#include "VistrelKit/imaging/FrameSignature.h"
+#include "VistrelKit/imaging/Imaging.h"
 #include "tests/support/ScreenFixtures.h"
 
 namespace vistrel {

@@ -38,13 +38,13 @@
 #include <thread>
 #include <vector>
 
-#include "VistrelKit/Calendar.h"
-#include "VistrelKit/FrameKeys.h"
-#include "VistrelKit/FrameLibrary.h"
-#include "VistrelKit/FrameRecords.h"
-#include "VistrelKit/Highlighter.h"
-#include "VistrelKit/SQLiteDB.h"
-#include "VistrelKit/SearchQuery.h"
+#include "VistrelKit/base/Calendar.h"
+#include "VistrelKit/keys/FrameKeys.h"
+#include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/library/FrameRecords.h"
+#include "VistrelKit/search/Highlighter.h"
+#include "VistrelKit/library/SQLiteDB.h"
+#include "VistrelKit/search/SearchQuery.h"
 
 namespace vistrel {
 namespace {

@@ -17,10 +17,10 @@
 
 #include "Vistrel/platform/linux/PixelScaling.h"
 #include "Vistrel/platform/linux/X11Probes.h"
-#include "VistrelKit/Imaging.h"
-#include "VistrelKit/VistrelConfig.h"
-#include "tests/Vistrel/FakeSessionBus.h"
-#include "tests/Vistrel/XvfbSession.h"
+#include "VistrelKit/imaging/Imaging.h"
+#include "VistrelKit/settings/VistrelConfig.h"
+#include "tests/support/FakeSessionBus.h"
+#include "tests/support/XvfbSession.h"
 
 namespace vistrel {
 namespace {

@@ -24,8 +24,8 @@
 #include <memory>
 #include <optional>
 
-#include "VistrelKit/SerialOpenMP.h"
-#include "VistrelKit/TextRecognizer.h"
+#include "VistrelKit/ocr/SerialOpenMP.h"
+#include "VistrelKit/ocr/TextRecognizer.h"
 #include "tests/support/ScreenFixtures.h"
 
 namespace vistrel {

@@ -14,9 +14,9 @@
 #include <optional>
 #include <variant>
 
-#include "VistrelKit/FrameLibrary.h"
-#include "VistrelKit/MemoryKeyStore.h"
-#include "VistrelKit/Recorder.h"
+#include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/keys/MemoryKeyStore.h"
+#include "VistrelKit/capture/Recorder.h"
 #include "tests/support/ScreenFixtures.h"
 
 namespace vistrel {

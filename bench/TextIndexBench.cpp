@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "VistrelKit/FrameKeys.h"
-#include "VistrelKit/FrameRecords.h"
-#include "VistrelKit/Highlighter.h"
-#include "VistrelKit/SearchQuery.h"
-#include "VistrelKit/TextIndex.h"
+#include "VistrelKit/keys/FrameKeys.h"
+#include "VistrelKit/library/FrameRecords.h"
+#include "VistrelKit/search/Highlighter.h"
+#include "VistrelKit/search/SearchQuery.h"
+#include "VistrelKit/search/TextIndex.h"
 
 namespace vistrel {
 namespace {

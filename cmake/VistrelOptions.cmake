@@ -16,7 +16,7 @@ endif()
 # Collects a folder's test files: every <Name>Tests.cpp becomes its own GoogleTest executable.
 function(vistrel_add_gtests folder)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
-  file(GLOB _test_sources CONFIGURE_DEPENDS ${folder}/*Tests.cpp)
+  file(GLOB_RECURSE _test_sources CONFIGURE_DEPENDS ${folder}/*Tests.cpp)
   foreach(source IN LISTS _test_sources)
     get_filename_component(name ${source} NAME_WE)
     add_executable(${name} ${source})

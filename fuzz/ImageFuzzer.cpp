@@ -5,7 +5,7 @@
 #include <optional>
 #include <span>
 
-#include "VistrelKit/Imaging.h"
+#include "VistrelKit/imaging/Imaging.h"
 #include "fuzz/FuzzCheck.h"
 
 using namespace vistrel;

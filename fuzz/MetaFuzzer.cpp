@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "VistrelKit/FrameMetaScanner.h"
-#include "VistrelKit/FrameRecords.h"
-#include "VistrelKit/Highlighter.h"
-#include "VistrelKit/RecordDecodingError.h"
-#include "VistrelKit/SearchQuery.h"
+#include "VistrelKit/library/FrameMetaScanner.h"
+#include "VistrelKit/library/FrameRecords.h"
+#include "VistrelKit/search/Highlighter.h"
+#include "VistrelKit/library/RecordDecodingError.h"
+#include "VistrelKit/search/SearchQuery.h"
 #include "fuzz/FuzzCheck.h"
 
 using namespace vistrel;

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "VistrelKit/Highlighter.h"
-#include "VistrelKit/SearchQuery.h"
-#include "VistrelKit/TextIndex.h"
-#include "VistrelKit/TextLine.h"
+#include "VistrelKit/search/Highlighter.h"
+#include "VistrelKit/search/SearchQuery.h"
+#include "VistrelKit/search/TextIndex.h"
+#include "VistrelKit/search/TextLine.h"
 #include "fuzz/FuzzCheck.h"
 
 using namespace vistrel;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "VistrelKit/ConfigFile.h"
+#include "VistrelKit/settings/ConfigFile.h"
 #include "fuzz/FuzzCheck.h"
 
 using namespace vistrel;

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "VistrelKit/FrameKeys.h"
-#include "VistrelKit/VistrelCryptoError.h"
+#include "VistrelKit/keys/FrameKeys.h"
+#include "VistrelKit/keys/VistrelCryptoError.h"
 #include "fuzz/FuzzCheck.h"
 
 using namespace vistrel;

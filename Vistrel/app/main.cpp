@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "Vistrel/AppModel.h"
+#include "Vistrel/model/AppModel.h"
 #include "Vistrel/platform/linux/LinuxEnvironment.h"
 
 namespace {

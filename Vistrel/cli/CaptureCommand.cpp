@@ -2,7 +2,7 @@
 #include <QEventLoop>
 #include <optional>
 
-#include "Vistrel/AppModel.h"
+#include "Vistrel/model/AppModel.h"
 #include "Vistrel/cli/Arguments.h"
 #include "Vistrel/cli/Commands.h"
 #include "Vistrel/platform/linux/LinuxEnvironment.h"

@@ -4,7 +4,7 @@
 #include <exception>
 #include <iomanip>
 
-#include "VistrelKit/DataFolder.h"
+#include "VistrelKit/base/DataFolder.h"
 
 namespace vistrel::cli {
 namespace {

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string_view>
 
-#include "VistrelKit/Calendar.h"
-#include "VistrelKit/Date.h"
+#include "VistrelKit/base/Calendar.h"
+#include "VistrelKit/base/Date.h"
 
 namespace vistrel::cli {
 

@@ -7,7 +7,7 @@
 
 #include "Vistrel/cli/Arguments.h"
 #include "Vistrel/cli/Commands.h"
-#include "VistrelKit/FrameLibrary.h"
+#include "VistrelKit/library/FrameLibrary.h"
 
 namespace vistrel::cli {
 

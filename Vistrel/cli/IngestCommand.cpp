@@ -6,9 +6,9 @@
 
 #include "Vistrel/cli/Arguments.h"
 #include "Vistrel/cli/Commands.h"
-#include "VistrelKit/FrameLibrary.h"
-#include "VistrelKit/Imaging.h"
-#include "VistrelKit/Recorder.h"
+#include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/imaging/Imaging.h"
+#include "VistrelKit/capture/Recorder.h"
 
 namespace vistrel::cli {
 

@@ -13,9 +13,9 @@
 #include "Vistrel/cli/Arguments.h"
 #include "Vistrel/cli/Commands.h"
 #include "Vistrel/cli/DateRange.h"
-#include "VistrelKit/Base64.h"
-#include "VistrelKit/FrameLibrary.h"
-#include "VistrelKit/SearchQuery.h"
+#include "VistrelKit/base/Base64.h"
+#include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/search/SearchQuery.h"
 
 namespace vistrel::cli {
 

@@ -5,12 +5,12 @@
 #include <ctime>
 #include <exception>
 
-#include "VistrelKit/Calendar.h"
-#include "VistrelKit/ConfigFile.h"
-#include "VistrelKit/FrameLibrary.h"
-#include "VistrelKit/KeyFileStore.h"
-#include "VistrelKit/PlatformKeyStore.h"
-#include "VistrelKit/VistrelCryptoError.h"
+#include "VistrelKit/base/Calendar.h"
+#include "VistrelKit/settings/ConfigFile.h"
+#include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/keys/KeyFileStore.h"
+#include "VistrelKit/keys/PlatformKeyStore.h"
+#include "VistrelKit/keys/VistrelCryptoError.h"
 
 namespace vistrel::cli {
 

@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "VistrelKit/KeyStore.h"
-#include "VistrelKit/VistrelConfig.h"
+#include "VistrelKit/keys/KeyStore.h"
+#include "VistrelKit/settings/VistrelConfig.h"
 
 namespace vistrel {
 class FrameLibrary;

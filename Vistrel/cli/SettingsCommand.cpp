@@ -1,6 +1,6 @@
 #include "Vistrel/cli/Arguments.h"
 #include "Vistrel/cli/Commands.h"
-#include "VistrelKit/ConfigFile.h"
+#include "VistrelKit/settings/ConfigFile.h"
 
 namespace vistrel::cli {
 

@@ -21,8 +21,8 @@
 #include <string_view>
 #include <vector>
 
-#include "VistrelKit/Image.h"
-#include "VistrelKit/Imaging.h"
+#include "VistrelKit/imaging/Image.h"
+#include "VistrelKit/imaging/Imaging.h"
 
 namespace vistrel::fixtures {
 

@@ -3,8 +3,8 @@
 #include "Vistrel/platform/linux/X11Hotkeys.h"
 #include "Vistrel/platform/linux/X11Probes.h"
 #include "Vistrel/platform/linux/XdgAutostart.h"
-#include "VistrelKit/DataFolder.h"
-#include "VistrelKit/PlatformKeyStore.h"
+#include "VistrelKit/base/DataFolder.h"
+#include "VistrelKit/keys/PlatformKeyStore.h"
 
 namespace vistrel {
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "Vistrel/AppModel.h"
+#include "Vistrel/model/AppModel.h"
 
 namespace vistrel {
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "VistrelKit/Image.h"
+#include "VistrelKit/imaging/Image.h"
 
 namespace vistrel {
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "Vistrel/Hotkeys.h"
+#include "Vistrel/model/Hotkeys.h"
 
 namespace vistrel {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "VistrelKit/Shortcut.h"
+#include "VistrelKit/settings/Shortcut.h"
 
 namespace vistrel {
 

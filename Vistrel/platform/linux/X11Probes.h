@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Vistrel/Probes.h"
+#include "Vistrel/platform/Probes.h"
 
 namespace vistrel {
 

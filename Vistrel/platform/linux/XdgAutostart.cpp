@@ -10,7 +10,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "VistrelKit/DataFolder.h"
+#include "VistrelKit/base/DataFolder.h"
 
 namespace vistrel {
 namespace {

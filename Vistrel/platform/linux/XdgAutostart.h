@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "Vistrel/LoginItem.h"
+#include "Vistrel/platform/LoginItem.h"
 
 namespace vistrel {
 

@@ -1,0 +1,585 @@
+#include "Vistrel/model/AppModel.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QPointer>
+#include <QTime>
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <utility>
+
+#include "VistrelKit/settings/ConfigFile.h"
+#include "VistrelKit/imaging/Imaging.h"
+#include "VistrelKit/keys/VistrelCryptoError.h"
+
+namespace vistrel {
+namespace {
+
+constexpr const char* keyMissingProblem =
+    "Vistrel's key is missing from the Keychain, so the saved history can't be read. Delete the "
+    "history in Storage to start fresh.";
+
+// The platform's distant past: the first instant of the year 1.
+constexpr Date distantPast{Seconds(-63114076800.0 + referenceDate2001)};
+
+// Assigns and reports whether the value changed.
+template <typename T>
+bool assign(T& field, T value) {
+  if (field == value)
+    return false;
+  field = std::move(value);
+  return true;
+}
+
+QTime localTime(Date date) {
+  const double milliseconds = std::floor(secondsSince1970(date) * 1000);
+  return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(milliseconds)).time();
+}
+
+std::string countText(std::int64_t n, const char* one, const char* many) {
+  return std::string(n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string_view rawValue(Pane pane) {
+  switch (pane) {
+    case Pane::search:
+      return "search";
+    case Pane::timeline:
+      return "timeline";
+    case Pane::capture:
+      return "capture";
+    case Pane::privacy:
+      return "privacy";
+    case Pane::storage:
+      return "storage";
+    case Pane::help:
+      return "help";
+  }
+  return "search";
+}
+
+std::string TickReport::describe(const ShortTimeFormatter& shortTime) const {
+  switch (kind) {
+    case Kind::skipped:
+      return skip ? skip->message(shortTime) : std::string("Nothing to record");
+    case Kind::captureFailed:
+      return "Capture failed: " + message;
+    case Kind::recorded:
+      break;
+  }
+  if (!outcome)
+    return "Recorded";
+  if (const auto* stored = std::get_if<Recorder::Stored>(&*outcome))
+    return "Stored frame " + std::to_string(stored->id) + " (" + std::to_string(stored->lines) +
+           (stored->lines == 1 ? " line)" : " lines)");
+  if (const auto* failed = std::get_if<Recorder::Failed>(&*outcome))
+    return "Recording failed: " + failed->message;
+  return "Unchanged";
+}
+
+AppModel::AppModel(AppEnvironment environment, QObject* parent)
+    : QObject(parent), env_(std::move(environment)) {
+  if (!env_.clock)
+    env_.clock = std::make_shared<SystemClock>();
+  if (!env_.clipboard)
+    env_.clipboard = std::make_shared<UnavailableClipboard>();
+  if (!env_.makeRecorder) {
+    env_.makeRecorder = [](std::shared_ptr<FrameLibrary> library, int maxWidth) {
+      return std::make_shared<Recorder>(std::move(library), maxWidth);
+    };
+  }
+  hotkeys_ = new Hotkeys(std::move(env_.hotkeys), this);
+  timelineDay_ = env_.clock->now();
+  lastCleanup_ = distantPast;
+  searchedQuery_ = SearchQuery::parse("");
+  pool_.setMaxThreadCount(4);
+  statusLine_ = statusLine();
+  isRecording_ = isRecording();
+  menuBarSymbol_ = menuBarSymbol();
+}
+
+AppModel::~AppModel() {
+  for (JobHandle* job : {&saveTask_, &loopTask_, &searchTask_, &noticeTask_, &cleanupTask_})
+    cancel(*job);
+  pool_.waitForDone();
+}
+
+std::filesystem::path AppModel::configFile() const {
+  return env_.dataFolder / "config.json";
+}
+
+// MARK: - Assignments
+
+void AppModel::setConfig(VistrelConfig config) {
+  if (config_ == config)
+    return;
+  const VistrelConfig old = std::exchange(config_, std::move(config));
+  Q_EMIT configChanged();
+  if (old.pauseShortcut != config_.pauseShortcut)
+    applyShortcut();
+  if (old.captureEnabled != config_.captureEnabled)
+    captureEnabledChanged();
+  if (old.retention() != config_.retention())
+    scheduleAutoCleanup();
+  scheduleSave();
+  updateDerived();
+}
+
+void AppModel::setPane(Pane pane) {
+  if (assign(pane_, pane))
+    Q_EMIT paneChanged();
+}
+
+void AppModel::setSearchText(std::string text) {
+  if (assign(searchText_, std::move(text)))
+    Q_EMIT searchTextChanged();
+}
+
+void AppModel::setAppFilter(std::optional<Bytes> tag) {
+  if (assign(appFilter_, std::move(tag)))
+    Q_EMIT appFilterChanged();
+}
+
+void AppModel::setRange(DateRange range) {
+  if (assign(range_, range))
+    Q_EMIT rangeChanged();
+}
+
+void AppModel::setOpenFrame(std::optional<OpenFrame> frame) {
+  if (assign(openFrame_, std::move(frame)))
+    Q_EMIT openFrameChanged();
+}
+
+void AppModel::setTimelineDay(Date day) {
+  if (assign(timelineDay_, day))
+    Q_EMIT timelineDayChanged();
+}
+
+void AppModel::setTimelineIndex(int index) {
+  if (assign(timelineIndex_, index))
+    Q_EMIT timelineIndexChanged();
+}
+
+void AppModel::setLibraryProblem(std::optional<std::string> problem) {
+  if (assign(libraryProblem_, std::move(problem))) {
+    Q_EMIT libraryProblemChanged();
+    updateDerived();
+  }
+}
+
+void AppModel::setScreenRecording(bool granted) {
+  if (assign(screenRecording_, granted)) {
+    Q_EMIT screenRecordingChanged();
+    updateDerived();
+  }
+}
+
+void AppModel::setSkip(std::optional<SkipReason> skip) {
+  if (assign(skip_, std::move(skip))) {
+    Q_EMIT skipChanged();
+    updateDerived();
+  }
+}
+
+void AppModel::setLastFrameAt(std::optional<Date> date) {
+  if (assign(lastFrameAt_, date)) {
+    Q_EMIT lastFrameAtChanged();
+    updateDerived();
+  }
+}
+
+void AppModel::setCaptureError(std::optional<std::string> error) {
+  if (assign(captureError_, std::move(error))) {
+    Q_EMIT captureErrorChanged();
+    updateDerived();
+  }
+}
+
+void AppModel::setShortcutRefused(bool refused) {
+  if (assign(shortcutRefused_, refused))
+    Q_EMIT shortcutRefusedChanged();
+}
+
+void AppModel::setStats(LibraryStats stats) {
+  if (assign(stats_, std::move(stats)))
+    Q_EMIT statsChanged();
+}
+
+void AppModel::setApps(std::vector<AppEntry> apps) {
+  if (assign(apps_, std::move(apps)))
+    Q_EMIT appsChanged();
+}
+
+void AppModel::setLastNotice(std::optional<std::string> notice) {
+  if (assign(lastNotice_, std::move(notice)))
+    Q_EMIT lastNoticeChanged();
+}
+
+void AppModel::setHits(std::vector<FrameSummary> hits) {
+  if (assign(hits_, std::move(hits)))
+    Q_EMIT hitsChanged();
+}
+
+void AppModel::setSearchedQuery(SearchQuery query) {
+  if (assign(searchedQuery_, std::move(query)))
+    Q_EMIT searchedQueryChanged();
+}
+
+void AppModel::setTimelineStamps(std::vector<FrameStamp> stamps) {
+  if (assign(timelineStamps_, std::move(stamps)))
+    Q_EMIT timelineStampsChanged();
+}
+
+// MARK: - Derived values
+
+bool AppModel::isPaused() const {
+  return config_.isPaused(env_.clock->now());
+}
+
+std::string AppModel::statusLine() const {
+  if (libraryProblem_)
+    return "The history can't be opened";
+  if (skip_)
+    return skip_->message([this](Date date) { return formatShort(date); });
+  if (captureError_)
+    return "Couldn't capture: " + *captureError_;
+  if (!lastFrameAt_) {
+    const auto seconds = static_cast<long long>(config_.captureInterval());
+    return "Recording · every " + std::to_string(seconds) + " s when the screen changes";
+  }
+  return "Recording · last change saved " + formatStandard(*lastFrameAt_);
+}
+
+bool AppModel::isRecording() const {
+  return config_.captureEnabled && !isPaused() && screenRecording_ && !skip_;
+}
+
+std::string AppModel::menuBarSymbol() const {
+  if (!config_.captureEnabled)
+    return "rewind.circle";
+  if (isPaused())
+    return "pause.circle.fill";
+  if (screenRecording_ && !libraryProblem_)
+    return "record.circle.fill";
+  return "exclamationmark.triangle";
+}
+
+void AppModel::updateDerived() {
+  if (assign(statusLine_, statusLine()))
+    Q_EMIT statusLineChanged();
+  if (assign(isRecording_, isRecording()))
+    Q_EMIT isRecordingChanged();
+  if (assign(menuBarSymbol_, menuBarSymbol()))
+    Q_EMIT menuBarSymbolChanged();
+}
+
+std::string AppModel::formatShort(Date date) const {
+  if (env_.shortTime)
+    return env_.shortTime(date);
+  return QLocale::system().toString(localTime(date), QLocale::ShortFormat).toStdString();
+}
+
+std::string AppModel::formatStandard(Date date) const {
+  if (env_.standardTime)
+    return env_.standardTime(date);
+  // The locale's short format shows no seconds in most locales; the status line wants them.
+  QString format = QLocale::system().timeFormat(QLocale::ShortFormat);
+  if (!format.contains(QLatin1Char('s')))
+    format.replace(QStringLiteral("mm"), QStringLiteral("mm:ss"));
+  return QLocale::system().toString(localTime(date), format).toStdString();
+}
+
+// MARK: - Start-up and shut-down
+
+void AppModel::start() {
+  if (std::filesystem::exists(configFile()))
+    setConfig(ConfigFile::load(configFile()));
+  setScreenRecording(env_.probes->hasScreenRecordingPermission());
+  openLibrary(false);
+  applyShortcut();
+  if (!config_.captureEnabled)
+    setSkip(SkipReason::off());
+  else
+    startLoop();
+  scheduleAutoCleanup();
+  updateDerived();
+}
+
+void AppModel::shutdown() {
+  hotkeys_->unregisterHotkey();
+  saveNow();
+}
+
+// MARK: - Library
+
+bool AppModel::openLibrary(bool create) {
+  if (library_)
+    return true;
+  std::shared_ptr<FrameLibrary> opened;
+  try {
+    opened = FrameLibrary::open(env_.dataFolder, *env_.keyStore, create, env_.calendar);
+  } catch (const VistrelCryptoError& error) {
+    setLibraryProblem(error.kind() == VistrelCryptoError::Kind::wrongKey
+                          ? std::string(keyMissingProblem)
+                          : "Couldn't open the history: " + std::string(error.what()));
+    return false;
+  } catch (const std::exception& error) {
+    setLibraryProblem("Couldn't open the history: " + std::string(error.what()));
+    return false;
+  }
+  if (!opened)
+    return false;
+  installLibrary(std::move(opened));
+  return true;
+}
+
+void AppModel::installLibrary(std::shared_ptr<FrameLibrary> library) {
+  library_ = std::move(library);
+  ++libraryGeneration_;
+  recorder_ = env_.makeRecorder(library_, config_.maxWidth);
+  Q_EMIT libraryChanged();
+  refreshStats();
+  runSearch(true);
+  setLibraryProblem(std::nullopt);
+}
+
+void AppModel::applyShortcut() {
+  QPointer<AppModel> self(this);
+  const bool registered = hotkeys_->registerHotkey(config_.pauseShortcut.keyCode,
+                                                   config_.pauseShortcut.modifiers, [self] {
+                                                     if (self)
+                                                       self->togglePause();
+                                                   });
+  setShortcutRefused(!registered);
+}
+
+void AppModel::refreshStats() {
+  if (!library_) {
+    setStats(LibraryStats{});
+    setApps({});
+    return;
+  }
+  struct Result {
+    std::optional<LibraryStats> stats;
+    std::optional<std::vector<AppEntry>> apps;
+  };
+  const std::uint64_t used = libraryGeneration_;
+  inBackground<Result>(
+      [library = library_, now = env_.clock->now()] {
+        Result result;
+        try {
+          result.stats = library->stats(now);
+        } catch (const std::exception&) {
+        }
+        try {
+          result.apps = library->apps();
+        } catch (const std::exception&) {
+        }
+        return result;
+      },
+      [this, used](Result result) {
+        if (libraryGeneration_ != used)
+          return;
+        setStats(result.stats.value_or(LibraryStats{}));
+        setApps(std::move(result.apps).value_or(std::vector<AppEntry>{}));
+      });
+}
+
+void AppModel::runSearch(bool immediate) {
+  cancel(searchTask_);
+  if (!library_) {
+    setHits({});
+    return;
+  }
+  auto job = std::make_shared<Job>();
+  searchTask_ = job;
+  SearchQuery query = SearchQuery::parse(searchText_);
+  const std::optional<Date> earliest = earliestDate(range_, env_.clock->now(), env_.calendar);
+  auto search = [this, job, query = std::move(query), tag = appFilter_, earliest] {
+    if (job->isCancelled() || !library_)
+      return;
+    const std::uint64_t used = libraryGeneration_;
+    inBackground<std::optional<std::vector<FrameSummary>>>(
+        [library = library_, query, tag, earliest] {
+          return std::optional(library->search(query, tag, earliest, std::nullopt, searchLimit));
+        },
+        [this, job, used, query](std::optional<std::vector<FrameSummary>> result) {
+          if (job->isCancelled() || libraryGeneration_ != used)
+            return;
+          if (searchTask_ == job)
+            searchTask_.reset();
+          setHits(std::move(result).value_or(std::vector<FrameSummary>{}));
+          setSearchedQuery(query);
+          Q_EMIT searchFinished();
+        });
+  };
+  if (immediate)
+    search();
+  else
+    afterDelay(job, searchDelay, std::move(search));
+}
+
+void AppModel::loadTimeline(bool keepPosition) {
+  loadTimelineThen(keepPosition, {});
+}
+
+void AppModel::loadTimelineThen(bool keepPosition, std::function<void()> then) {
+  if (!library_) {
+    setTimelineStamps({});
+    if (then)
+      then();
+    return;
+  }
+  const std::uint64_t used = libraryGeneration_;
+  inBackground<std::optional<std::vector<FrameStamp>>>(
+      [library = library_, day = timelineDay_] { return std::optional(library->dayStamps(day)); },
+      [this, used, keepPosition, then](std::optional<std::vector<FrameStamp>> result) {
+        if (libraryGeneration_ != used)
+          return;
+        std::optional<std::int64_t> kept;
+        if (keepPosition && timelineIndex_ >= 0 &&
+            std::size_t(timelineIndex_) < timelineStamps_.size())
+          kept = timelineStamps_[std::size_t(timelineIndex_)].id;
+        std::vector<FrameStamp> stamps = std::move(result).value_or(std::vector<FrameStamp>{});
+        int index = stamps.empty() ? 0 : int(stamps.size()) - 1;
+        if (kept) {
+          const auto found = std::find_if(stamps.begin(), stamps.end(),
+                                          [&](const FrameStamp& s) { return s.id == *kept; });
+          if (found != stamps.end())
+            index = int(found - stamps.begin());
+        }
+        setTimelineStamps(std::move(stamps));
+        setTimelineIndex(index);
+        if (then)
+          then();
+      });
+}
+
+void AppModel::loadSummary(std::int64_t id, SearchQuery query,
+                           std::function<void(std::optional<FrameSummary>)> done) {
+  if (!library_) {
+    done(std::nullopt);
+    return;
+  }
+  inBackground<std::optional<FrameSummary>>(
+      [library = library_, id, query = std::move(query)] { return library->summary(id, query); },
+      std::move(done));
+}
+
+void AppModel::loadImage(std::int64_t id, std::function<void(std::optional<Image>)> done) {
+  if (!library_) {
+    done(std::nullopt);
+    return;
+  }
+  inBackground<std::optional<Image>>(
+      [library = library_, id]() -> std::optional<Image> {
+        const std::optional<Bytes> bytes = library->image(id);
+        if (!bytes)
+          return std::nullopt;
+        return Imaging::decode(*bytes);
+      },
+      std::move(done));
+}
+
+// MARK: - Notices, cleanup and saving
+
+void AppModel::afterDelay(const JobHandle& job, double seconds, std::function<void()> action) {
+  std::weak_ptr<Job> weak = job;
+  env_.clock->after(seconds, this, [weak, action = std::move(action)] {
+    const JobHandle job = weak.lock();
+    if (job && !job->isCancelled())
+      action();
+  });
+}
+
+void AppModel::showNotice(std::string text) {
+  setLastNotice(std::move(text));
+  cancel(noticeTask_);
+  auto job = std::make_shared<Job>();
+  noticeTask_ = job;
+  afterDelay(job, noticeDuration, [this, job] {
+    noticeTask_.reset();
+    setLastNotice(std::nullopt);
+  });
+}
+
+void AppModel::scheduleAutoCleanup() {
+  if (!library_)
+    return;
+  cancel(cleanupTask_);
+  lastCleanup_ = env_.clock->now();
+  auto job = std::make_shared<Job>();
+  cleanupTask_ = job;
+  afterDelay(job, autoCleanupDelay, [this, job] {
+    if (!library_)
+      return;
+    const std::uint64_t used = libraryGeneration_;
+    inBackground<std::optional<std::int64_t>>(
+        [library = library_, policy = config_.retention(), now = env_.clock->now()] {
+          return std::optional(library->cleanup(policy, now));
+        },
+        [this, job, used](std::optional<std::int64_t> removed) {
+          if (job->isCancelled() || libraryGeneration_ != used)
+            return;
+          cleanupTask_.reset();
+          const std::int64_t n = removed.value_or(0);
+          Q_EMIT cleanupFinished(n);
+          if (n < 1)
+            return;
+          showNotice("Cleaned up " + std::to_string(n) + " old " +
+                     countText(n, "frame.", "frames."));
+          refreshStats();
+          runSearch(true);
+          loadTimeline(true);
+        });
+  });
+}
+
+void AppModel::cleanUpNow() {
+  if (!library_)
+    return;
+  const std::uint64_t used = libraryGeneration_;
+  inBackground<std::optional<std::int64_t>>(
+      [library = library_, policy = config_.retention(), now = env_.clock->now()] {
+        return std::optional(library->cleanup(policy, now));
+      },
+      [this, used](std::optional<std::int64_t> removed) {
+        if (libraryGeneration_ != used)
+          return;
+        const std::int64_t n = removed.value_or(0);
+        Q_EMIT cleanupFinished(n);
+        refreshStats();
+        runSearch(true);
+        loadTimeline(true);
+        if (n == 0)
+          showNotice("Nothing to clean up: everything is within the limits.");
+        else
+          showNotice("Cleaned up " + std::to_string(n) + countText(n, " frame.", " frames."));
+      });
+}
+
+void AppModel::scheduleSave() {
+  cancel(saveTask_);
+  auto job = std::make_shared<Job>();
+  saveTask_ = job;
+  afterDelay(job, saveDelay, [this] {
+    saveTask_.reset();
+    saveNow();
+  });
+}
+
+void AppModel::saveNow() {
+  cancel(saveTask_);
+  if (!env_.saveSettings)
+    return;
+  try {
+    ConfigFile::save(config_, configFile());
+  } catch (const std::exception& error) {
+    showNotice("Couldn't save settings: " + std::string(error.what()));
+  }
+}
+
+}  // namespace vistrel

@@ -1,0 +1,352 @@
+#pragma once
+
+#include <QObject>
+#include <QThreadPool>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Vistrel/platform/Clipboard.h"
+#include "Vistrel/model/Clock.h"
+#include "Vistrel/model/DateRange.h"
+#include "Vistrel/model/Hotkeys.h"
+#include "Vistrel/model/Job.h"
+#include "Vistrel/platform/LoginItem.h"
+#include "Vistrel/platform/Probes.h"
+#include "VistrelKit/base/Calendar.h"
+#include "VistrelKit/capture/ExclusionRules.h"
+#include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/library/FrameRecords.h"
+#include "VistrelKit/imaging/Image.h"
+#include "VistrelKit/keys/KeyStore.h"
+#include "VistrelKit/capture/Recorder.h"
+#include "VistrelKit/search/SearchQuery.h"
+#include "VistrelKit/settings/VistrelConfig.h"
+
+namespace vistrel {
+
+// The sections of the main window, in order.
+enum class Pane { search, timeline, capture, privacy, storage, help };
+
+std::string_view rawValue(Pane pane);
+
+// The frame shown in the frame-detail sheet, with the query whose matches it outlines (empty when
+// opened from the timeline).
+struct OpenFrame {
+  std::int64_t id = 0;
+  SearchQuery query;
+
+  friend bool operator==(const OpenFrame&, const OpenFrame&) = default;
+};
+
+// What one capture tick did, for the command line and the tests.
+struct TickReport {
+  enum class Kind {
+    skipped,        // a check decided before or after the screenshot; `skip` says why
+    captureFailed,  // the screenshot failed; `message` holds the error
+    recorded,       // the recorder ran; `outcome` holds its result
+  };
+
+  Kind kind = Kind::skipped;
+  std::optional<SkipReason> skip;
+  std::string message;
+  std::optional<Recorder::Outcome> outcome;
+  bool screenshotTaken = false;
+
+  // One line: the skip reason's message, "Capture failed: <error>", "Stored frame 12 (3 lines)",
+  // "Unchanged" or "Recording failed: <message>".
+  std::string describe(const ShortTimeFormatter& shortTime = {}) const;
+};
+
+// Makes the recorder for a newly opened library. The default reads text with Tesseract.
+using RecorderFactory =
+    std::function<std::shared_ptr<Recorder>(std::shared_ptr<FrameLibrary> library, int maxWidth)>;
+
+// Everything the model needs from the platform, behind small interfaces so tests can hand in
+// fakes and move time.
+struct AppEnvironment {
+  std::filesystem::path dataFolder;  // holds config.json and the library
+  std::shared_ptr<KeyStore> keyStore;
+  std::shared_ptr<Probes> probes;
+  std::unique_ptr<HotkeyGrabber> hotkeys;
+  std::shared_ptr<Clipboard> clipboard;
+  std::shared_ptr<LoginItem> loginItem;
+  std::shared_ptr<Clock> clock;
+  Calendar calendar = Calendar::systemDefault();
+  RecorderFactory makeRecorder;  // empty: a Recorder with its own text recognizer
+  // Times of day in the user's short format (paused until) and standard format with seconds
+  // (last change saved). Empty: the system locale's formats.
+  ShortTimeFormatter shortTime;
+  ShortTimeFormatter standardTime;
+  // This application's own ID; its windows are never recorded.
+  std::string ownBundleID = "com.tevrin77.Vistrel";
+  // Brings the main window forward; empty where there is none (headless).
+  std::function<void()> showMainWindow;
+  // False for a run that must leave the settings file alone (the command line's capture).
+  bool saveSettings = true;
+};
+
+// The one central object of the application: owns the settings, the open frame library and the
+// recorder, holds everything the screens show, and runs the background jobs that keep it fresh
+// and the capture loop.
+//
+// Every field is read and written on the thread that created the model (the main thread), and
+// each has a change signal that fires only when the value really changes. Library and recorder
+// work runs on the model's own worker threads; the results come back to the main thread as
+// queued calls and are applied there only if the job was not cancelled and the library it used
+// is still the open one. No operation raises: failures end as notices or fields.
+class AppModel : public QObject {
+  Q_OBJECT
+
+ public:
+  static constexpr double searchDelay = 0.22;
+  static constexpr double noticeDuration = 8;
+  static constexpr double autoCleanupDelay = 1;
+  static constexpr double saveDelay = 0.4;
+  static constexpr double cleanupPeriod = 600;
+  static constexpr std::int64_t searchLimit = 150;
+
+  explicit AppModel(AppEnvironment environment, QObject* parent = nullptr);
+  ~AppModel() override;
+  AppModel(const AppModel&) = delete;
+  AppModel& operator=(const AppModel&) = delete;
+
+  // Fields.
+  const VistrelConfig& config() const { return config_; }
+  Pane pane() const { return pane_; }
+  const std::shared_ptr<FrameLibrary>& library() const { return library_; }
+  const std::shared_ptr<Recorder>& recorder() const { return recorder_; }
+  const std::optional<std::string>& libraryProblem() const { return libraryProblem_; }
+  bool screenRecording() const { return screenRecording_; }
+  const std::optional<SkipReason>& skip() const { return skip_; }
+  const std::optional<Date>& lastFrameAt() const { return lastFrameAt_; }
+  const std::optional<std::string>& captureError() const { return captureError_; }
+  bool shortcutRefused() const { return shortcutRefused_; }
+  const LibraryStats& stats() const { return stats_; }
+  const std::vector<AppEntry>& apps() const { return apps_; }
+  const std::optional<std::string>& lastNotice() const { return lastNotice_; }
+  const std::string& searchText() const { return searchText_; }
+  const std::optional<Bytes>& appFilter() const { return appFilter_; }
+  DateRange range() const { return range_; }
+  const std::vector<FrameSummary>& hits() const { return hits_; }
+  const SearchQuery& searchedQuery() const { return searchedQuery_; }
+  const std::optional<OpenFrame>& openFrame() const { return openFrame_; }
+  Date timelineDay() const { return timelineDay_; }
+  const std::vector<FrameStamp>& timelineStamps() const { return timelineStamps_; }
+  int timelineIndex() const { return timelineIndex_; }
+  Date lastCleanup() const { return lastCleanup_; }
+  bool isLoopRunning() const { return loopTask_ != nullptr; }
+  bool isSavePending() const { return saveTask_ != nullptr; }
+  bool isCleanupPending() const { return cleanupTask_ != nullptr; }
+
+  // Assignments the screens make; each runs its reactions only when the value differs.
+  void setConfig(VistrelConfig config);
+  void setPane(Pane pane);
+  void setSearchText(std::string text);
+  void setAppFilter(std::optional<Bytes> tag);
+  void setRange(DateRange range);
+  void setOpenFrame(std::optional<OpenFrame> frame);
+  void setTimelineDay(Date day);
+  void setTimelineIndex(int index);
+
+  // Derived values.
+  std::string statusLine() const;
+  bool isRecording() const;
+  std::string menuBarSymbol() const;
+  bool isPaused() const;
+
+  // Start-up and shut-down.
+  void start();
+  void shutdown();
+
+  // Library, settings and jobs.
+  bool openLibrary(bool create);
+  void applyShortcut();
+  void refreshStats();
+  void runSearch(bool immediate);
+  void loadTimeline(bool keepPosition);
+  void showNotice(std::string text);
+  void scheduleAutoCleanup();
+  void cleanUpNow();
+  void scheduleSave();
+  void saveNow();
+  // Answered on the main thread; none when no library is open, the call fails or (for the
+  // image) the bytes do not decode.
+  void loadSummary(std::int64_t id, SearchQuery query,
+                   std::function<void(std::optional<FrameSummary>)> done);
+  void loadImage(std::int64_t id, std::function<void(std::optional<Image>)> done);
+
+  // The capture loop.
+  void startLoop();
+  void stopLoop();
+  // One capture attempt; `done` runs on the main thread when it has finished.
+  void tick(std::function<void(const TickReport&)> done = {});
+  // Minutes, or none for "until resumed".
+  void pause(std::optional<double> minutes);
+  void pauseUntilTomorrow();
+  void resume();
+  void togglePause();
+
+  // User actions.
+  void captureEnabledChanged();
+  // Minutes, or none for "today".
+  void deleteRecent(std::optional<double> minutes);
+  void deleteFrame(std::int64_t id);
+  void copyText(const FrameSummary& summary);
+  void copyImage(const Image& image);
+  void excludeApp(const std::string& bundleID, const std::string& name);
+  void setOpenAtLogin(bool on);
+  void deleteEverything();
+  void showInTimeline(const FrameSummary& summary);
+
+  std::filesystem::path configFile() const;
+  const std::filesystem::path& dataFolder() const { return env_.dataFolder; }
+  // How many background jobs have started and not yet come back to the main thread.
+  int pendingBackgroundJobs() const { return pendingJobs_; }
+
+ Q_SIGNALS:
+  void configChanged();
+  void paneChanged();
+  void libraryChanged();
+  void libraryProblemChanged();
+  void screenRecordingChanged();
+  void skipChanged();
+  void lastFrameAtChanged();
+  void captureErrorChanged();
+  void shortcutRefusedChanged();
+  void statsChanged();
+  void appsChanged();
+  void lastNoticeChanged();
+  void searchTextChanged();
+  void appFilterChanged();
+  void rangeChanged();
+  void hitsChanged();
+  void searchedQueryChanged();
+  void openFrameChanged();
+  void timelineDayChanged();
+  void timelineStampsChanged();
+  void timelineIndexChanged();
+  // Derived values that changed with one of the fields above.
+  void statusLineChanged();
+  void isRecordingChanged();
+  void menuBarSymbolChanged();
+  // Events: a search applied its result; a cleanup ran (automatic or manual); a tick finished.
+  void searchFinished();
+  void cleanupFinished(qint64 removed);
+  void tickFinished(const vistrel::TickReport& report);
+
+ private:
+  // Runs `work` on a worker thread and `apply` with its result on the main thread. The work
+  // drops everything it captured before the result travels back, so once the pool is idle no
+  // worker holds the library.
+  template <typename Result>
+  void inBackground(std::function<Result()> work, std::function<void(Result)> apply);
+  // Runs `action` after `seconds` unless `job` was cancelled by then.
+  void afterDelay(const JobHandle& job, double seconds, std::function<void()> action);
+
+  void setLibraryProblem(std::optional<std::string> problem);
+  void setScreenRecording(bool granted);
+  void setSkip(std::optional<SkipReason> skip);
+  void setLastFrameAt(std::optional<Date> date);
+  void setCaptureError(std::optional<std::string> error);
+  void setShortcutRefused(bool refused);
+  void setStats(LibraryStats stats);
+  void setApps(std::vector<AppEntry> apps);
+  void setLastNotice(std::optional<std::string> notice);
+  void setHits(std::vector<FrameSummary> hits);
+  void setSearchedQuery(SearchQuery query);
+  void setTimelineStamps(std::vector<FrameStamp> stamps);
+  void installLibrary(std::shared_ptr<FrameLibrary> library);
+  void loadTimelineThen(bool keepPosition, std::function<void()> then);
+  void updateDerived();
+  std::string formatShort(Date date) const;
+  std::string formatStandard(Date date) const;
+
+  void loopStep(const JobHandle& loop);
+  void finishTick(const TickReport& report, const std::function<void(const TickReport&)>& done);
+  void tickAfterScreenshot(Date now, std::optional<FrontWindow> front, ExclusionRules rules,
+                           std::shared_ptr<Image> image, std::optional<std::string> error,
+                           std::function<void(const TickReport&)> done);
+  void tickCleanupCheck();
+  void resetRecorderInBackground();
+  void refreshAfterDeletion();
+  void runCleanup(bool automatic);
+
+  AppEnvironment env_;
+  Hotkeys* hotkeys_ = nullptr;  // child of the model
+
+  VistrelConfig config_;
+  Pane pane_ = Pane::search;
+  std::shared_ptr<FrameLibrary> library_;
+  std::shared_ptr<Recorder> recorder_;
+  std::optional<std::string> libraryProblem_;
+  bool screenRecording_ = false;
+  std::optional<SkipReason> skip_;
+  std::optional<Date> lastFrameAt_;
+  std::optional<std::string> captureError_;
+  bool shortcutRefused_ = false;
+  LibraryStats stats_;
+  std::vector<AppEntry> apps_;
+  std::optional<std::string> lastNotice_;
+  std::string searchText_;
+  std::optional<Bytes> appFilter_;
+  DateRange range_ = DateRange::all;
+  std::vector<FrameSummary> hits_;
+  SearchQuery searchedQuery_;
+  std::optional<OpenFrame> openFrame_;
+  Date timelineDay_;
+  std::vector<FrameStamp> timelineStamps_;
+  int timelineIndex_ = 0;
+  JobHandle saveTask_;
+  JobHandle loopTask_;
+  JobHandle searchTask_;
+  JobHandle noticeTask_;
+  JobHandle cleanupTask_;
+  Date lastCleanup_;
+
+  std::string statusLine_;
+  bool isRecording_ = false;
+  std::string menuBarSymbol_;
+
+  // Counts the libraries installed, so a result read from an earlier one is never applied.
+  std::uint64_t libraryGeneration_ = 0;
+  int pendingJobs_ = 0;
+  QThreadPool pool_;  // last member: destroyed (and drained) first
+};
+
+}  // namespace vistrel
+
+#include <QMetaObject>
+
+namespace vistrel {
+
+template <typename Result>
+void AppModel::inBackground(std::function<Result()> work, std::function<void(Result)> apply) {
+  ++pendingJobs_;
+  auto task = std::make_shared<std::function<Result()>>(std::move(work));
+  auto finish = std::make_shared<std::function<void(Result)>>(std::move(apply));
+  pool_.start([this, task, finish] {
+    auto result = std::make_shared<Result>();
+    try {
+      *result = (*task)();
+    } catch (...) {
+      // Every job reads a default result as "failed".
+    }
+    // Drops the library and recorder references the work held, here on the worker.
+    *task = nullptr;
+    QMetaObject::invokeMethod(
+        this,
+        [this, finish, result] {
+          --pendingJobs_;
+          (*finish)(std::move(*result));
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+}  // namespace vistrel

@@ -1,0 +1,238 @@
+// The capture loop of the application model: the loop job, one tick with its checks in order,
+// and the pause operations.
+
+#include <QMetaObject>
+#include <exception>
+#include <utility>
+
+#include "Vistrel/model/AppModel.h"
+
+namespace vistrel {
+namespace {
+
+std::optional<WindowInfo> infoOf(const std::optional<FrontWindow>& front) {
+  if (!front)
+    return std::nullopt;
+  return front->info;
+}
+
+}  // namespace
+
+void AppModel::startLoop() {
+  if (loopTask_)
+    return;
+  auto loop = std::make_shared<Job>();
+  loopTask_ = loop;
+  updateDerived();
+  loopStep(loop);
+}
+
+void AppModel::stopLoop() {
+  cancel(loopTask_);
+  setSkip(SkipReason::off());
+  showNotice("Capture is off. Nothing new is saved.");
+}
+
+void AppModel::loopStep(const JobHandle& loop) {
+  if (loop->isCancelled())
+    return;
+  std::weak_ptr<Job> weak = loop;
+  tick([this, weak](const TickReport&) {
+    const JobHandle loop = weak.lock();
+    if (!loop || loop->isCancelled())
+      return;
+    // Measured from the end of this tick, so a slow tick lengthens the cycle.
+    afterDelay(loop, config_.captureInterval(), [this, weak] {
+      if (const JobHandle loop = weak.lock())
+        loopStep(loop);
+    });
+  });
+}
+
+void AppModel::finishTick(const TickReport& report,
+                          const std::function<void(const TickReport&)>& done) {
+  Q_EMIT tickFinished(report);
+  if (done)
+    done(report);
+}
+
+void AppModel::tick(std::function<void(const TickReport&)> done) {
+  const Date now = env_.clock->now();
+  const auto skipped = [&](SkipReason reason) {
+    setSkip(reason);
+    TickReport report;
+    report.skip = std::move(reason);
+    finishTick(report, done);
+  };
+
+  if (!config_.captureEnabled)
+    return skipped(SkipReason::off());
+  if (config_.pausedUntil) {
+    if (*config_.pausedUntil > now)
+      return skipped(SkipReason::paused(config_.pausedUntil));
+    VistrelConfig resumed = config_;
+    resumed.pausedUntil.reset();
+    setConfig(std::move(resumed));
+  }
+  const bool permitted = env_.probes->hasScreenRecordingPermission();
+  setScreenRecording(permitted);
+  if (!permitted)
+    return skipped(SkipReason::noPermission());
+  if (!openLibrary(true) || !recorder_)
+    return skipped(SkipReason::off());
+  if (env_.probes->isScreenLockedOrAsleep())
+    return skipped(SkipReason::locked());
+  if (config_.stopWhenIdle && env_.probes->idleSeconds() > config_.idleMinutes * 60)
+    return skipped(SkipReason::idle());
+
+  std::optional<FrontWindow> front = env_.probes->frontWindow();
+  ExclusionRules rules = config_.exclusionRules(env_.ownBundleID);
+  if (auto reason = rules.evaluate(infoOf(front), env_.probes->isSecureInputOn()))
+    return skipped(std::move(*reason));
+
+  struct Screenshot {
+    std::shared_ptr<Image> image;
+    std::optional<std::string> error;
+  };
+  const std::optional<Point> center = front ? front->center : std::nullopt;
+  const std::uint64_t generation = libraryGeneration_;
+  inBackground<Screenshot>(
+      [probes = env_.probes, rules, center, maxWidth = config_.maxWidth] {
+        Screenshot shot;
+        try {
+          shot.image = std::make_shared<Image>(probes->captureScreen(rules, center, maxWidth));
+        } catch (const std::exception& error) {
+          shot.error = error.what();
+        }
+        return shot;
+      },
+      [this, now, front, rules, generation, done = std::move(done)](Screenshot shot) {
+        // The history was deleted while the screenshot was taken: a picture of the moment
+        // before the deletion must not start the new history.
+        if (generation != libraryGeneration_) {
+          TickReport report;
+          report.screenshotTaken = true;
+          report.skip = skip_;
+          return finishTick(report, done);
+        }
+        tickAfterScreenshot(now, front, rules, std::move(shot.image), std::move(shot.error), done);
+      });
+}
+
+void AppModel::tickAfterScreenshot(Date now, std::optional<FrontWindow> front, ExclusionRules rules,
+                                   std::shared_ptr<Image> image, std::optional<std::string> error,
+                                   std::function<void(const TickReport&)> done) {
+  TickReport report;
+  report.screenshotTaken = true;
+  if (!image) {
+    // skip keeps its value: a failed screenshot says nothing about the moment.
+    setCaptureError(error.value_or("The screenshot failed."));
+    report.kind = TickReport::Kind::captureFailed;
+    report.message = *captureError_;
+    tickCleanupCheck();
+    return finishTick(report, done);
+  }
+
+  // The user may have switched windows while the screenshot was taken.
+  const std::optional<FrontWindow> frontNow = env_.probes->frontWindow();
+  if (auto reason = rules.evaluate(infoOf(frontNow), env_.probes->isSecureInputOn())) {
+    setSkip(*reason);
+    report.skip = std::move(*reason);
+    return finishTick(report, done);
+  }
+  // Deleting the history while capture is off leaves nothing to record into.
+  const std::shared_ptr<Recorder> recorder = recorder_;
+  if (!recorder) {
+    setSkip(SkipReason::off());
+    report.skip = SkipReason::off();
+    return finishTick(report, done);
+  }
+
+  std::string appName = front ? front->info.appName : std::string("Desktop");
+  std::optional<std::string> bundleID = front ? front->info.bundleID : std::nullopt;
+  std::optional<std::string> title = front ? front->info.title : std::nullopt;
+  inBackground<std::optional<Recorder::Outcome>>(
+      [recorder, image, appName = std::move(appName), bundleID = std::move(bundleID),
+       title = std::move(title),
+       now] { return std::optional(recorder->record(*image, appName, bundleID, title, now)); },
+      [this, now, report, done = std::move(done)](std::optional<Recorder::Outcome> result) mutable {
+        const Recorder::Outcome outcome =
+            result.value_or(Recorder::Outcome(Recorder::Failed{"Couldn't record the frame"}));
+        setSkip(std::nullopt);
+        setCaptureError(std::nullopt);
+        if (std::holds_alternative<Recorder::Stored>(outcome)) {
+          setLastFrameAt(now);
+          refreshStats();
+        } else if (const auto* failed = std::get_if<Recorder::Failed>(&outcome)) {
+          setCaptureError(failed->message);
+        }
+        // Capture turned off while this tick was in flight: the frame is kept, but the status
+        // must not go back to "Recording" with no tick left to correct it.
+        if (!config_.captureEnabled)
+          setSkip(SkipReason::off());
+        report.kind = TickReport::Kind::recorded;
+        report.outcome = outcome;
+        tickCleanupCheck();
+        finishTick(report, done);
+      });
+}
+
+void AppModel::tickCleanupCheck() {
+  if (env_.clock->now() - lastCleanup_ > Seconds(cleanupPeriod))
+    scheduleAutoCleanup();
+}
+
+void AppModel::resetRecorderInBackground() {
+  if (!recorder_)
+    return;
+  inBackground<bool>(
+      [recorder = recorder_] {
+        recorder->reset();
+        return true;
+      },
+      [](bool) {});
+}
+
+void AppModel::pause(std::optional<double> minutes) {
+  const Date now = env_.clock->now();
+  VistrelConfig paused = config_;
+  paused.pausedUntil = minutes ? now + Seconds(*minutes * 60) : distantFuture;
+  setConfig(std::move(paused));
+  setSkip(SkipReason::paused(config_.pausedUntil));
+  resetRecorderInBackground();
+  showNotice(skip_ ? skip_->message([this](Date date) { return formatShort(date); })
+                   : std::string("Paused"));
+}
+
+void AppModel::pauseUntilTomorrow() {
+  const Date now = env_.clock->now();
+  VistrelConfig paused = config_;
+  paused.pausedUntil = env_.calendar.startOfDay(now + Seconds(86400));
+  setConfig(std::move(paused));
+  setSkip(SkipReason::paused(config_.pausedUntil));
+  showNotice(skip_ ? skip_->message([this](Date date) { return formatShort(date); })
+                   : std::string("Paused"));
+}
+
+void AppModel::resume() {
+  VistrelConfig resumed = config_;
+  resumed.pausedUntil.reset();
+  setConfig(std::move(resumed));
+  setSkip(std::nullopt);
+  showNotice("Capture resumed.");
+  QMetaObject::invokeMethod(
+      this, [this] { tick(); }, Qt::QueuedConnection);
+}
+
+void AppModel::togglePause() {
+  if (!config_.captureEnabled) {
+    showNotice("Capture is off: turn it on from the menu bar first.");
+    return;
+  }
+  if (isPaused())
+    resume();
+  else
+    pause(std::nullopt);
+}
+
+}  // namespace vistrel

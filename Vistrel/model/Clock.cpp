@@ -1,0 +1,20 @@
+#include "Vistrel/model/Clock.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace vistrel {
+
+Date SystemClock::now() {
+  return vistrel::now();
+}
+
+void SystemClock::after(double seconds, QObject* context, std::function<void()> action) {
+  const double clamped = std::isfinite(seconds) ? std::clamp(seconds, 0.0, 86400.0) : 0.0;
+  const std::chrono::milliseconds delay(std::llround(clamped * 1000));
+  QTimer::singleShot(delay, Qt::PreciseTimer, context, std::move(action));
+}
+
+}  // namespace vistrel

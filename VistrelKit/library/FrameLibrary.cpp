@@ -1,0 +1,159 @@
+#include "VistrelKit/library/FrameLibrary.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+#include <optional>
+
+#include "VistrelKit/base/PrivateFiles.h"
+#include "VistrelKit/keys/VistrelCryptoError.h"
+
+namespace vistrel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* schemaScript =
+    "PRAGMA auto_vacuum = INCREMENTAL;\n"
+    "PRAGMA journal_mode = WAL;\n"
+    "PRAGMA secure_delete = ON;\n"
+    "CREATE TABLE IF NOT EXISTS info(k TEXT PRIMARY KEY, v BLOB);\n"
+    "CREATE TABLE IF NOT EXISTS frames(id INTEGER PRIMARY KEY, ts REAL NOT NULL, "
+    "app_tag BLOB NOT NULL,\n"
+    "    bytes INTEGER NOT NULL, meta BLOB NOT NULL, thumb BLOB NOT NULL, file TEXT NOT NULL);\n"
+    "CREATE INDEX IF NOT EXISTS frames_ts ON frames(ts);\n"
+    "CREATE INDEX IF NOT EXISTS frames_app ON frames(app_tag, ts);\n"
+    "CREATE TABLE IF NOT EXISTS apps(tag BLOB PRIMARY KEY, meta BLOB NOT NULL);\n";
+
+// Keeps the index without a copy of the token lists; SQLite before 3.43 refuses it.
+constexpr const char* contentlessIndex =
+    "CREATE VIRTUAL TABLE IF NOT EXISTS frame_index USING fts5(terms, content='', "
+    "contentless_delete=1, detail=none)";
+constexpr const char* contentIndex =
+    "CREATE VIRTUAL TABLE IF NOT EXISTS frame_index USING fts5(terms, detail=none)";
+
+constexpr std::string_view checkPlaintext = "vistrel-check";
+
+// SQLite gives its "-wal" and "-shm" files the permissions of the database file, and creates
+// them while the schema runs, before the database file's permissions are tightened. Creating a
+// missing database file as 0600 first keeps all three owner-only. An empty file is a valid
+// empty database. Failures are left for SQLite's own open to report.
+void precreateDatabaseFile(const fs::path& file) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    ::close(fd);
+  }
+}
+
+}  // namespace
+
+bool FrameLibrary::exists(const fs::path& folder) {
+  std::error_code error;
+  return fs::exists(databaseURL(folder), error);
+}
+
+fs::path FrameLibrary::databaseURL(const fs::path& folder) {
+  return folder / databaseFileName;
+}
+
+std::shared_ptr<FrameLibrary> FrameLibrary::open(const fs::path& folder, KeyStore& keyStore,
+                                                 bool create, Calendar calendar) {
+  const bool existed = exists(folder);
+  if (!existed && !create) {
+    return nullptr;
+  }
+  const std::optional<MasterKey> masterKey = loadOrCreate(keyStore, !existed);
+  if (!masterKey) {
+    throw VistrelCryptoError::wrongKey();
+  }
+  return std::make_shared<FrameLibrary>(folder, FrameKeys::derive(*masterKey), std::move(calendar));
+}
+
+FrameLibrary::FrameLibrary(fs::path folder, FrameKeys keys, Calendar calendar)
+    : folder_(std::move(folder)), keys_(std::move(keys)), calendar_(std::move(calendar)) {
+  createPrivateFolders(folder_ / "frames");
+  ::chmod(folder_.c_str(), 0700);  // best effort: a folder we cannot tighten still works
+
+  const fs::path database = databaseURL();
+  precreateDatabaseFile(database);
+  db_ = SQLiteDB::open(database);
+  db_->exec(schemaScript);
+  try {
+    db_->exec(contentlessIndex);
+  } catch (const SQLiteError&) {
+    db_->exec(contentIndex);
+  }
+  fs::permissions(database, fs::perms::owner_read | fs::perms::owner_write,
+                  fs::perm_options::replace);
+  checkKeyLocked();
+}
+
+void FrameLibrary::checkKey() {
+  const std::lock_guard lock(mutex_);
+  checkKeyLocked();
+}
+
+void FrameLibrary::checkKeyLocked() {
+  {
+    Statement statement = db_->prepare("SELECT v FROM info WHERE k = 'check'");
+    if (statement.step()) {
+      Bytes opened;
+      try {
+        opened = keys_.unseal(statement.columnBlob(0), sealContext::check);
+      } catch (const VistrelCryptoError&) {
+        throw VistrelCryptoError::wrongKey();
+      }
+      if (opened != bytesOf(checkPlaintext)) {
+        throw VistrelCryptoError::wrongKey();
+      }
+      return;
+    }
+  }
+  const Bytes sealed = keys_.seal(bytesOf(checkPlaintext), sealContext::check);
+  db_->run("INSERT INTO info(k, v) VALUES('check', ?)", {sealed});
+  db_->run("INSERT OR REPLACE INTO info(k, v) VALUES('next_id', ?)", {std::int64_t{1}});
+}
+
+std::int64_t FrameLibrary::allocateID() {
+  const std::lock_guard lock(mutex_);
+  return inTransaction([this] { return allocateIDLocked(); });
+}
+
+std::int64_t FrameLibrary::allocateIDLocked() {
+  std::int64_t candidate = 1;
+  {
+    Statement statement = db_->prepare("SELECT v FROM info WHERE k = 'next_id'");
+    if (statement.step()) {
+      candidate = statement.columnInt(0);
+    }
+  }
+  {
+    Statement statement = db_->prepare("SELECT IFNULL(MAX(id), 0) FROM frames");
+    if (statement.step()) {
+      const std::int64_t highest = statement.columnInt(0);
+      if (highest == std::numeric_limits<std::int64_t>::max()) {
+        throw SQLiteError(13, "no frame identifiers left");
+      }
+      candidate = std::max(candidate, highest + 1);
+    }
+  }
+  if (candidate == std::numeric_limits<std::int64_t>::max()) {
+    throw SQLiteError(13, "no frame identifiers left");
+  }
+  db_->run("INSERT OR REPLACE INTO info(k, v) VALUES('next_id', ?)", {candidate + 1});
+  return candidate;
+}
+
+std::string FrameLibrary::dayFolderName(Date date) const {
+  const Calendar::Day day = calendar_.day(date);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", day.year, day.month, day.day);
+  return text;
+}
+
+}  // namespace vistrel

@@ -1,0 +1,602 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "Vistrel/model/AppModel.h"
+#include "tests/Vistrel/model/AppModelFixture.h"
+
+namespace vistrel {
+namespace {
+
+using testing::AppModelTest;
+using testing::startMoment;
+
+constexpr const char* keyMissing =
+    "Vistrel's key is missing from the Keychain, so the saved history can't be read. Delete the "
+    "history in Storage to start fresh.";
+
+bool isSkip(const TickReport& report, SkipReason::Kind kind) {
+  return report.kind == TickReport::Kind::skipped && report.skip && report.skip->kind() == kind;
+}
+
+// MARK: - Start-up
+
+TEST_F(AppModelTest, FirstLaunchKeepsDefaultsAndCreatesNothing) {
+  model().start();
+  advance(5);
+  EXPECT_EQ(model().config(), VistrelConfig{});
+  EXPECT_EQ(model().library(), nullptr);
+  EXPECT_EQ(model().libraryProblem(), std::nullopt);
+  EXPECT_EQ(model().skip(), SkipReason::off());
+  EXPECT_EQ(model().lastNotice(), std::nullopt);
+  EXPECT_EQ(keys->load(), std::nullopt);
+  EXPECT_FALSE(model().isLoopRunning());
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "history.sqlite"));
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "config.json"));
+  EXPECT_EQ(grabber().grabbed, Shortcut::defaultPause);
+  EXPECT_FALSE(model().shortcutRefused());
+  EXPECT_EQ(model().statusLine(), "Capture is off");
+  EXPECT_EQ(model().menuBarSymbol(), "rewind.circle");
+}
+
+TEST_F(AppModelTest, SavedCaptureOnCreatesLibraryAndKeyAndRecords) {
+  VistrelConfig saved;
+  saved.captureEnabled = true;
+  saved.interval = 3;
+  writeConfig(saved);
+  model().start();
+  settle();
+  ASSERT_NE(model().library(), nullptr);
+  EXPECT_TRUE(keys->load().has_value());
+  EXPECT_TRUE(model().isLoopRunning());
+  EXPECT_TRUE(model().config().onboardingDone);
+  ASSERT_EQ(ticks.size(), 1u);
+  EXPECT_EQ(model().lastFrameAt(), startMoment());
+  EXPECT_EQ(storedFrames(), 1);
+  EXPECT_EQ(model().stats().frames, 1);
+  EXPECT_TRUE(model().isRecording());
+  EXPECT_EQ(model().menuBarSymbol(), "record.circle.fill");
+  EXPECT_EQ(model().statusLine(), "Recording · last change saved 10:00:00");
+}
+
+TEST_F(AppModelTest, LibraryWhoseKeyIsGoneIsAProblemAndGetsNoNewKey) {
+  {
+    MemoryKeyStore other;
+    FrameLibrary::open(folder.path(), other, true, Calendar::utc());
+  }
+  model().start();
+  settle();
+  EXPECT_EQ(model().library(), nullptr);
+  EXPECT_EQ(model().libraryProblem(), keyMissing);
+  EXPECT_EQ(keys->load(), std::nullopt);
+  EXPECT_EQ(model().statusLine(), "The history can't be opened");
+  model().setSearchText("invoice");
+  model().runSearch(true);
+  EXPECT_TRUE(model().hits().empty());
+  EXPECT_EQ(model().pendingBackgroundJobs(), 0) << "no search job without a library";
+}
+
+TEST_F(AppModelTest, OtherOpenErrorsNameTheError) {
+  // A file where the library's folder should be.
+  std::filesystem::create_directories(folder.path() / "history.sqlite");
+  keys->save(MasterKey(MasterKey::Storage{}));
+  EXPECT_FALSE(model().openLibrary(true));
+  ASSERT_TRUE(model().libraryProblem().has_value());
+  EXPECT_EQ(model().libraryProblem()->rfind("Couldn't open the history: ", 0), 0u)
+      << *model().libraryProblem();
+  EXPECT_EQ(model().library(), nullptr);
+}
+
+TEST_F(AppModelTest, AssigningAnEqualValueNotifiesNobody) {
+  int configChanges = 0, paneChanges = 0;
+  QObject::connect(&model(), &AppModel::configChanged, &model(), [&] { ++configChanges; });
+  QObject::connect(&model(), &AppModel::paneChanged, &model(), [&] { ++paneChanges; });
+  model().setConfig(model().config());
+  model().setPane(Pane::search);
+  EXPECT_EQ(configChanges, 0);
+  EXPECT_EQ(paneChanges, 0);
+  model().setPane(Pane::storage);
+  change([](VistrelConfig& c) { c.interval = 9; });
+  EXPECT_EQ(configChanges, 1);
+  EXPECT_EQ(paneChanges, 1);
+  EXPECT_TRUE(model().isSavePending());
+  advance(0.39);
+  EXPECT_FALSE(std::filesystem::exists(model().configFile()));
+  advance(0.02);
+  EXPECT_EQ(ConfigFile::load(model().configFile()).interval, 9);
+}
+
+TEST_F(AppModelTest, ChangedShortcutIsRegisteredAndARefusalIsShown) {
+  model().start();
+  const Shortcut other{31, Modifiers::control | Modifiers::option};
+  grabber().answer = HotkeyGrabber::Result::taken;
+  change([&](VistrelConfig& c) { c.pauseShortcut = other; });
+  EXPECT_TRUE(model().shortcutRefused());
+  EXPECT_EQ(grabber().grabbed, std::nullopt);
+  grabber().answer = HotkeyGrabber::Result::grabbed;
+  change([&](VistrelConfig& c) { c.pauseShortcut = Shortcut::defaultPause; });
+  EXPECT_FALSE(model().shortcutRefused());
+  EXPECT_EQ(grabber().grabbed, Shortcut::defaultPause);
+  model().shutdown();
+  EXPECT_EQ(grabber().grabbed, std::nullopt);
+  EXPECT_EQ(ConfigFile::load(model().configFile()).pauseShortcut, Shortcut::defaultPause);
+}
+
+TEST_F(AppModelTest, HotKeyTogglesThePause) {
+  model().start();
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  grabber().pressed();
+  settle();
+  EXPECT_TRUE(model().isPaused());
+  EXPECT_EQ(model().config().pausedUntil, distantFuture);
+  EXPECT_EQ(model().lastNotice(), "Paused until you resume");
+  grabber().pressed();
+  settle();
+  EXPECT_FALSE(model().isPaused());
+  EXPECT_EQ(model().lastNotice(), "Capture resumed.");
+}
+
+// MARK: - The capture loop
+
+TEST_F(AppModelTest, TickChecksInOrder) {
+  model().start();
+  model().tick();
+  ASSERT_TRUE(isSkip(ticks.back(), SkipReason::Kind::off));
+
+  // Every reason at once, then one removed at a time: each tick names the first that remains.
+  {
+    auto lock = probes->lock();
+    probes->state().permission = false;
+    probes->state().lockedOrAsleep = true;
+    probes->state().idle = 3 * 60 + 1;
+    probes->state().secureInput = true;
+    probes->state().front =
+        FrontWindow{WindowInfo{"org.keepassxc.KeePassXC", "KeePassXC", "Passwords"}, Point{5, 5}};
+  }
+  // Capture on starts the loop with its first tick; the clock stands still, so the ticks below
+  // are the test's own.
+  change([](VistrelConfig& c) {
+    c.captureEnabled = true;
+    c.pausedUntil = startMoment() + Seconds(600);
+  });
+  settle();
+  ASSERT_TRUE(isSkip(ticks.back(), SkipReason::Kind::paused));
+  struct Step {
+    SkipReason::Kind expected;
+    std::function<void()> clear;
+  };
+  const std::vector<Step> steps = {
+      {SkipReason::Kind::paused, [&] { change([](VistrelConfig& c) { c.pausedUntil.reset(); }); }},
+      {SkipReason::Kind::noPermission, [&] { probes->state().permission = true; }},
+      {SkipReason::Kind::locked, [&] { probes->state().lockedOrAsleep = false; }},
+      {SkipReason::Kind::idle, [&] { probes->state().idle = 10; }},
+      {SkipReason::Kind::secureInput, [&] { probes->state().secureInput = false; }},
+      {SkipReason::Kind::excludedApp,
+       [&] {
+         probes->state().front = FrontWindow{
+             WindowInfo{"com.tevrin77.Vistrel", "Vistrel", std::string("Vistrel")}, Point{5, 5}};
+       }},
+      {SkipReason::Kind::ownApp, [&] { probes->state().front = ordinaryWindow(); }},
+  };
+  for (const Step& step : steps) {
+    model().tick();
+    settle();
+    ASSERT_TRUE(isSkip(ticks.back(), step.expected)) << ticks.back().describe();
+    EXPECT_EQ(model().skip()->kind(), step.expected);
+    EXPECT_TRUE(probes->captures().empty()) << "no screenshot before every check passed";
+    step.clear();
+  }
+  model().tick();
+  settle();
+  EXPECT_EQ(ticks.back().describe(), "Stored frame 1 (1 line)");
+  EXPECT_EQ(model().skip(), std::nullopt);
+  ASSERT_EQ(probes->captures().size(), 1u);
+  EXPECT_EQ(probes->captures()[0].center, (Point{100, 100}));
+  EXPECT_EQ(probes->captures()[0].maxWidth, 1600);
+  EXPECT_EQ(probes->captures()[0].rules.ownBundleID(), "com.tevrin77.Vistrel");
+
+  auto library = model().library();
+  const auto hits = library->search(SearchQuery::parse("invo 4471"), std::nullopt, std::nullopt,
+                                    std::nullopt, 10);
+  ASSERT_EQ(hits.size(), 1u);
+  EXPECT_EQ(hits[0].meta.appName, "Editor");
+  EXPECT_EQ(hits[0].meta.bundleID, "org.example.Editor");
+  EXPECT_EQ(hits[0].meta.title, "notes.txt");
+  EXPECT_EQ(hits[0].date, startMoment());
+}
+
+TEST_F(AppModelTest, IdleCountsOnlyWhenStopWhenIdleIsOn) {
+  probes->state().idle = 3600;
+  change([](VistrelConfig& c) {
+    c.captureEnabled = true;
+    c.stopWhenIdle = false;
+  });
+  settle();
+  ASSERT_EQ(ticks.size(), 1u);
+  EXPECT_EQ(ticks[0].kind, TickReport::Kind::recorded);
+}
+
+TEST_F(AppModelTest, WithoutPermissionTheWalkthroughIsShownAndTheLoopWaits) {
+  probes->state().permission = false;
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  EXPECT_EQ(model().pane(), Pane::capture);
+  EXPECT_FALSE(model().screenRecording());
+  EXPECT_TRUE(model().isLoopRunning());
+  EXPECT_EQ(model().skip(), SkipReason::noPermission());
+  EXPECT_EQ(model().statusLine(), "Waiting for Screen Recording permission");
+  EXPECT_EQ(model().menuBarSymbol(), "exclamationmark.triangle");
+  probes->state().permission = true;
+  advance(5);
+  EXPECT_TRUE(model().screenRecording());
+  EXPECT_EQ(storedFrames(), 1);
+}
+
+TEST_F(AppModelTest, NoLibraryToRecordIntoSkipsAsOff) {
+  {
+    MemoryKeyStore other;
+    FrameLibrary::open(folder.path(), other, true, Calendar::utc());
+  }
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  ASSERT_FALSE(ticks.empty());
+  EXPECT_TRUE(isSkip(ticks.back(), SkipReason::Kind::off));
+  EXPECT_EQ(model().statusLine(), "The history can't be opened");
+  EXPECT_TRUE(probes->captures().empty());
+}
+
+TEST_F(AppModelTest, NothingInFrontIsRecordedAsDesktop) {
+  probes->state().front.reset();
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  const auto hits =
+      model().library()->search(SearchQuery{}, std::nullopt, std::nullopt, std::nullopt, 10);
+  ASSERT_EQ(hits.size(), 1u);
+  EXPECT_EQ(hits[0].meta.appName, "Desktop");
+  EXPECT_EQ(hits[0].meta.bundleID, std::nullopt);
+  EXPECT_EQ(hits[0].meta.title, std::nullopt);
+  EXPECT_EQ(probes->captures().at(0).center, std::nullopt);
+}
+
+struct IntervalCase {
+  double interval;
+  double wait;
+  const char* status;
+};
+
+class AppModelIntervalTest : public AppModelTest,
+                             public ::testing::WithParamInterface<IntervalCase> {};
+
+TEST_P(AppModelIntervalTest, IsClampedAndShownWhole) {
+  const IntervalCase& c = GetParam();
+  VistrelConfig saved;
+  saved.captureEnabled = true;
+  saved.interval = c.interval;
+  writeConfig(saved);
+  model().start();
+  // The first tick waits for its screenshot: nothing is published yet.
+  EXPECT_EQ(model().statusLine(), c.status);
+  settle();
+  ASSERT_EQ(ticks.size(), 1u);
+  advance(c.wait - 0.01);
+  EXPECT_EQ(ticks.size(), 1u);
+  advance(0.02);
+  EXPECT_EQ(ticks.size(), 2u);
+  advance(c.wait);
+  EXPECT_EQ(ticks.size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Intervals, AppModelIntervalTest,
+    ::testing::Values(IntervalCase{1, 2, "Recording · every 2 s when the screen changes"},
+                      IntervalCase{7.9, 7.9, "Recording · every 7 s when the screen changes"},
+                      IntervalCase{600, 60, "Recording · every 60 s when the screen changes"}));
+
+TEST_F(AppModelTest, FifteenMinutePauseEndsByItself) {
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  ASSERT_EQ(storedFrames(), 1);
+  model().pause(15);
+  settle();
+  const Date until = startMoment() + Seconds(15 * 60);
+  EXPECT_EQ(model().config().pausedUntil, until);
+  EXPECT_EQ(model().skip(), SkipReason::paused(until));
+  EXPECT_EQ(model().lastNotice(), "Paused until 10:15");
+  EXPECT_EQ(model().menuBarSymbol(), "pause.circle.fill");
+  EXPECT_FALSE(model().isRecording());
+  EXPECT_EQ(model().recorder()->last(), std::nullopt) << "the pause resets the change test";
+
+  ticks.clear();
+  advance(15 * 60 - 1);
+  ASSERT_FALSE(ticks.empty());
+  for (const TickReport& report : ticks)
+    ASSERT_TRUE(isSkip(report, SkipReason::Kind::paused)) << report.describe();
+  EXPECT_EQ(storedFrames(), 1);
+
+  advance(5);
+  EXPECT_EQ(model().config().pausedUntil, std::nullopt);
+  EXPECT_EQ(model().skip(), std::nullopt);
+  EXPECT_EQ(storedFrames(), 2) << "the same screen is kept again after the pause";
+  EXPECT_GE(*model().lastFrameAt(), until);
+  advance(0.5);
+  EXPECT_EQ(ConfigFile::load(model().configFile()).pausedUntil, std::nullopt);
+}
+
+TEST_F(AppModelTest, PauseUntilTomorrowEndsAtMidnight) {
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  model().pauseUntilTomorrow();
+  const Date midnight = dateFromSeconds1970(1741514400.0 + 14 * 3600);
+  EXPECT_EQ(model().config().pausedUntil, midnight);
+  EXPECT_EQ(model().lastNotice(), "Paused until 00:00");
+  EXPECT_NE(model().recorder()->last(), std::nullopt) << "no reset until tomorrow";
+}
+
+TEST_F(AppModelTest, ResumeRunsATickAtOnce) {
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  model().pause(std::nullopt);
+  settle();
+  ticks.clear();
+  model().resume();
+  EXPECT_EQ(model().skip(), std::nullopt);
+  EXPECT_EQ(model().lastNotice(), "Capture resumed.");
+  settle();
+  ASSERT_EQ(ticks.size(), 1u);
+  EXPECT_EQ(ticks[0].describe(), "Stored frame 2 (1 line)");
+}
+
+TEST_F(AppModelTest, TogglePauseWithCaptureOffOnlyShowsANotice) {
+  model().start();
+  const VistrelConfig before = model().config();
+  model().togglePause();
+  EXPECT_EQ(model().config(), before);
+  EXPECT_EQ(model().lastNotice(), "Capture is off: turn it on from the menu bar first.");
+}
+
+TEST_F(AppModelTest, SwitchToExcludedAppDuringScreenshotStoresNothing) {
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  ASSERT_EQ(storedFrames(), 1);
+  // Without the switch, this tick would keep its frame.
+  model().recorder()->reset();
+  const std::size_t before = probes->captures().size();
+  model().tick();
+  // The tick now waits for its screenshot; meanwhile the user switches.
+  {
+    auto lock = probes->lock();
+    probes->state().front =
+        FrontWindow{WindowInfo{"org.keepassxc.KeePassXC", "KeePassXC", std::nullopt}, Point{1, 1}};
+  }
+  settle();
+  EXPECT_EQ(probes->captures().size(), before + 1) << "the screenshot was taken";
+  EXPECT_EQ(model().skip(), SkipReason::excludedApp("KeePassXC"));
+  EXPECT_EQ(ticks.back().screenshotTaken, true);
+  EXPECT_EQ(storedFrames(), 1);
+}
+
+TEST_F(AppModelTest, FailureThenUnchangedTickClearsTheError) {
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  ASSERT_EQ(storedFrames(), 1);
+  probes->state().captureFailure =
+      std::make_exception_ptr(CaptureError(CaptureError::Code::noDisplay));
+  advance(5);
+  ASSERT_EQ(ticks.back().kind, TickReport::Kind::captureFailed);
+  ASSERT_TRUE(model().captureError().has_value());
+  EXPECT_EQ(model().statusLine(), "Couldn't capture: " + *model().captureError());
+  EXPECT_EQ(model().skip(), std::nullopt);
+
+  probes->state().captureFailure = nullptr;
+  advance(5);
+  EXPECT_EQ(ticks.back().describe(), "Unchanged");
+  EXPECT_EQ(model().captureError(), std::nullopt);
+  EXPECT_EQ(model().statusLine(), "Recording · last change saved 10:00:00");
+}
+
+TEST_F(AppModelTest, TurningCaptureOffDuringATickLetsItFinishAndRunsNoMore) {
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  // The first tick is waiting for its screenshot.
+  ASSERT_EQ(ticks.size(), 0u);
+  change([](VistrelConfig& c) { c.captureEnabled = false; });
+  EXPECT_FALSE(model().isLoopRunning());
+  settle();
+  ASSERT_EQ(ticks.size(), 1u);
+  EXPECT_EQ(ticks[0].describe(), "Stored frame 1 (1 line)");
+  EXPECT_EQ(model().skip(), SkipReason::off());
+  EXPECT_EQ(model().statusLine(), "Capture is off");
+  EXPECT_EQ(model().lastNotice(), "Capture is off. Nothing new is saved.");
+  advance(120);
+  EXPECT_EQ(ticks.size(), 1u);
+}
+
+TEST_F(AppModelTest, LoopSchedulesTheCleanupEveryTenMinutes) {
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  const Date first = model().lastCleanup();
+  EXPECT_EQ(first, startMoment()) << "capture on opened the library and scheduled a cleanup";
+  advance(600);
+  EXPECT_EQ(model().lastCleanup(), first);
+  advance(5);
+  EXPECT_GT(model().lastCleanup(), first + Seconds(600));
+}
+
+// MARK: - Debounces and jobs
+
+class AppModelLibraryTest : public AppModelTest {
+ protected:
+  void SetUp() override {
+    auto library = makeLibrary();
+    library->store(frame(startMoment() - Seconds(3600), "Invoice 4471 from Tevrin"));
+    library->store(frame(startMoment() - Seconds(1800), "Quarterly report draft"));
+    library->store(frame(startMoment() - Seconds(600), "Invoice 5512 overdue"));
+    library.reset();
+    model().start();
+    settle();
+    ASSERT_NE(model().library(), nullptr);
+    searches = 0;
+    cleanups.clear();
+  }
+};
+
+TEST_F(AppModelLibraryTest, StartShowsStatsAndNewestFrames) {
+  EXPECT_EQ(model().stats().frames, 3);
+  EXPECT_EQ(model().hits().size(), 3u);
+  EXPECT_EQ(model().apps().size(), 1u);
+  advance(1);
+  ASSERT_EQ(cleanups.size(), 1u) << "start-up schedules one cleanup";
+  EXPECT_EQ(cleanups[0], 0);
+  EXPECT_EQ(model().lastNotice(), std::nullopt);
+}
+
+TEST_F(AppModelLibraryTest, TypingRunsOneSearchForTheWholeText) {
+  for (const char* text : {"i", "in", "inv"}) {
+    model().setSearchText(text);
+    model().runSearch(false);
+    advance(0.1);
+  }
+  EXPECT_EQ(searches, 0);
+  advance(0.11);
+  EXPECT_EQ(searches, 0) << "0.22 s after the last keystroke, not the first";
+  advance(0.02);
+  EXPECT_EQ(searches, 1);
+  EXPECT_EQ(model().searchedQuery(), SearchQuery::parse("inv"));
+  ASSERT_EQ(model().hits().size(), 2u);
+  EXPECT_EQ(model().hits()[0].meta.lines[0].text, "Invoice 5512 overdue");
+  advance(1);
+  EXPECT_EQ(searches, 1);
+}
+
+TEST_F(AppModelLibraryTest, AnOlderSearchNeverOverwritesANewerOne) {
+  model().setSearchText("quarterly");
+  model().runSearch(true);
+  model().setSearchText("4471");
+  model().runSearch(true);
+  settle();
+  EXPECT_EQ(searches, 1);
+  EXPECT_EQ(model().searchedQuery(), SearchQuery::parse("4471"));
+  ASSERT_EQ(model().hits().size(), 1u);
+  EXPECT_EQ(model().hits()[0].meta.lines[0].text, "Invoice 4471 from Tevrin");
+}
+
+TEST_F(AppModelLibraryTest, FiltersLimitTheSearch) {
+  model().setRange(DateRange::today);
+  model().runSearch(true);
+  settle();
+  EXPECT_EQ(model().hits().size(), 3u);
+  model().setAppFilter(Bytes(16, 0));
+  model().runSearch(true);
+  settle();
+  EXPECT_TRUE(model().hits().empty());
+  model().setAppFilter(model().apps().at(0).tag);
+  model().runSearch(true);
+  settle();
+  EXPECT_EQ(model().hits().size(), 3u);
+}
+
+TEST_F(AppModelLibraryTest, ALaterNoticeGetsItsFullEightSeconds) {
+  model().showNotice("first");
+  advance(3);
+  model().showNotice("second");
+  advance(5.5);
+  EXPECT_EQ(model().lastNotice(), "second") << "the first notice's expiry must not clear it";
+  advance(2.4);
+  EXPECT_EQ(model().lastNotice(), "second");
+  advance(0.2);
+  EXPECT_EQ(model().lastNotice(), std::nullopt);
+}
+
+TEST_F(AppModelLibraryTest, QuickRetentionChangesRunOneCleanup) {
+  advance(2);  // start-up's own cleanup
+  cleanups.clear();
+  for (int days : {20, 10, 5, 2, 1}) {
+    change([days](VistrelConfig& c) {
+      c.retentionDays = days;
+      c.capGB = 0.1;
+    });
+    advance(0.2);
+  }
+  EXPECT_TRUE(cleanups.empty());
+  advance(0.79);
+  EXPECT_TRUE(cleanups.empty());
+  advance(0.02);
+  ASSERT_EQ(cleanups.size(), 1u);
+  advance(5);
+  EXPECT_EQ(cleanups.size(), 1u);
+}
+
+TEST_F(AppModelLibraryTest, AutomaticCleanupReportsOnlyRemovals) {
+  advance(2);
+  clock->setNow(startMoment() + Seconds(86400.0 * 2));
+  change([](VistrelConfig& c) { c.retentionDays = 1; });
+  advance(1.01);
+  ASSERT_EQ(cleanups.back(), 3);
+  EXPECT_EQ(model().lastNotice(), "Cleaned up 3 old frames.");
+  settle();
+  EXPECT_EQ(model().stats().frames, 0);
+  EXPECT_TRUE(model().hits().empty());
+}
+
+TEST_F(AppModelLibraryTest, CleanUpNowAlwaysReports) {
+  model().cleanUpNow();
+  settle();
+  EXPECT_EQ(model().lastNotice(), "Nothing to clean up: everything is within the limits.");
+  clock->setNow(startMoment() + Seconds(86400.0 * 40));
+  model().cleanUpNow();
+  settle();
+  EXPECT_EQ(model().lastNotice(), "Cleaned up 3 frames.");
+}
+
+TEST_F(AppModelLibraryTest, TimelineKeepsItsFrameOrMovesToTheNewest) {
+  model().loadTimeline(false);
+  settle();
+  ASSERT_EQ(model().timelineStamps().size(), 3u);
+  EXPECT_EQ(model().timelineIndex(), 2);
+  model().setTimelineIndex(1);
+  const std::int64_t current = model().timelineStamps()[1].id;
+
+  model().library()->store(frame(startMoment() - Seconds(7200), "An earlier frame"));
+  model().loadTimeline(true);
+  settle();
+  ASSERT_EQ(model().timelineStamps().size(), 4u);
+  EXPECT_EQ(model().timelineIndex(), 2);
+  EXPECT_EQ(model().timelineStamps()[2].id, current);
+
+  model().library()->remove({current});
+  model().loadTimeline(true);
+  settle();
+  ASSERT_EQ(model().timelineStamps().size(), 3u);
+  EXPECT_EQ(model().timelineIndex(), 2);
+}
+
+TEST_F(AppModelLibraryTest, SummaryAndImageLoadOffTheMainThread) {
+  const std::int64_t id = model().hits().at(0).id;
+  std::optional<FrameSummary> summary;
+  model().loadSummary(id, SearchQuery::parse("overdue"),
+                      [&](std::optional<FrameSummary> s) { summary = std::move(s); });
+  std::optional<std::optional<Image>> image;
+  // The fixture's bytes are not a real JPEG, so the image does not decode.
+  model().loadImage(id, [&](std::optional<Image> i) { image = std::move(i); });
+  settle();
+  ASSERT_TRUE(summary.has_value());
+  EXPECT_EQ(summary->matchingLines, std::vector<int>{0});
+  ASSERT_TRUE(image.has_value());
+  EXPECT_EQ(*image, std::nullopt);
+}
+
+TEST(DateRange, CountsCalendarDaysAcrossDaylightSaving) {
+  const auto berlin = Calendar::named("Europe/Berlin");
+  ASSERT_TRUE(berlin.has_value());
+  // 2025-04-01 12:00 in Berlin (UTC+2); the clocks went forward on 2025-03-30.
+  const Date now = dateFromSeconds1970(1743501600.0);
+  EXPECT_EQ(earliestDate(DateRange::today, now, *berlin), dateFromSeconds1970(1743458400.0));
+  // 2025-03-26 00:00 UTC+1.
+  EXPECT_EQ(earliestDate(DateRange::week, now, *berlin), dateFromSeconds1970(1742943600.0));
+  // 2025-03-03 00:00 UTC+1.
+  EXPECT_EQ(earliestDate(DateRange::month, now, *berlin), dateFromSeconds1970(1740956400.0));
+  EXPECT_EQ(earliestDate(DateRange::all, now, *berlin), std::nullopt);
+}
+
+}  // namespace
+}  // namespace vistrel
