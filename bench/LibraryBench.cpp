@@ -44,6 +44,7 @@
 #include "VistrelKit/library/FrameRecords.h"
 #include "VistrelKit/search/Highlighter.h"
 #include "VistrelKit/library/SQLiteDB.h"
+#include "VistrelKit/library/SearchSQL.h"
 #include "VistrelKit/search/SearchQuery.h"
 
 namespace vistrel {
@@ -571,8 +572,8 @@ SQLProbe probeSQL(SQLiteDB& db, const FrameKeys& keys, const SearchQuery& query,
       query.isEmpty()
           ? std::string()
           : query.matchExpression([&keys](std::string_view term) { return keys.token(term); });
-  const FrameLibrary::SearchSQL sql =
-      FrameLibrary::searchSQL(expression, tag, std::nullopt, std::nullopt, searchLimit);
+  const SearchSQL sql =
+      searchSQL(expression, tag, std::nullopt, std::nullopt, searchLimit);
   SQLProbe probe;
   std::string withRecords = sql.text;
   const std::string columns = "f.id, f.ts";

@@ -9,19 +9,6 @@
 
 namespace vistrel::cli {
 
-extern const std::string_view captureHelp =
-    "Usage: vistrel-cli capture [--ticks N]\n"
-    "\n"
-    "Captures the screen as the application does, with capture turned on for this run only:\n"
-    "N ticks (default 1) back to back at the settings' interval (2 to 60 seconds), every check\n"
-    "of the capture loop included. Creates the history (and its key) when there is none.\n"
-    "config.json is left as it is, and the pause shortcut is not taken.\n"
-    "\n"
-    "Prints each tick's outcome (the reason nothing was saved, \"Stored frame ID (N lines)\",\n"
-    "\"Unchanged\" or the failure) and the status line after it. With --json: one line per tick,\n"
-    "{\"tick\", \"outcome\": \"skipped\"|\"captureFailed\"|\"stored\"|\"unchanged\"|\"failed\",\n"
-    "\"id\", \"lines\", \"message\", \"status\"}, absent fields left out.\n";
-
 namespace {
 
 nlohmann::ordered_json tickJSON(int number, const TickReport& report, const std::string& status) {

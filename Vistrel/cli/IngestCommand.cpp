@@ -12,24 +12,6 @@
 
 namespace vistrel::cli {
 
-extern const std::string_view ingestHelp =
-    "Usage: vistrel-cli ingest [--app NAME] [--bundle-id ID] [--title TEXT] [--at UNIXSECONDS]\n"
-    "                          IMAGE...\n"
-    "\n"
-    "Records each PNG or JPEG image as if it had been captured, in the order given: the change\n"
-    "test against the previous image, scaling to the settings' maxWidth, text recognition and\n"
-    "the store. Creates the history (and its key) when there is none.\n"
-    "\n"
-    "  --app NAME        the application name stored with every frame (default: Desktop)\n"
-    "  --bundle-id ID    its application ID (default: none)\n"
-    "  --title TEXT      the window title (default: none)\n"
-    "  --at UNIXSECONDS  capture time of the first image; image i is dated i seconds later\n"
-    "                    (default: now)\n"
-    "\n"
-    "Prints one line per image. With --json: {\"file\", \"outcome\": \"stored\"|\"unchanged\"|\n"
-    "\"failed\", \"id\", \"lines\", \"message\"}, absent fields left out. An image that cannot be\n"
-    "read fails on its own and the others go on; the exit status is then 1.\n";
-
 namespace {
 
 // Far beyond any screenshot; keeps a mistaken argument (a disk image, a video) from being read

@@ -1,4 +1,5 @@
 #include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/library/SQLiteDB.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -16,10 +16,12 @@
 #include "VistrelKit/library/FrameRecords.h"
 #include "VistrelKit/keys/KeyStore.h"
 #include "VistrelKit/library/RetentionPolicy.h"
-#include "VistrelKit/library/SQLiteDB.h"
 #include "VistrelKit/search/SearchQuery.h"
 
 namespace vistrel {
+
+class SQLiteDB;
+class Statement;
 
 // The encrypted store of frames: one SQLite database ("history.sqlite") with a row per frame, a
 // row per application and a keyed full-text index, plus one sealed image file per frame under
@@ -88,16 +90,6 @@ class FrameLibrary {
   std::int64_t remove(const std::vector<std::int64_t>& ids);
   // Deletes every frame with start <= date < end.
   std::int64_t deleteRange(Date start, Date end);
-
-  // The SQL text and values of a search. An empty match expression means there is no text
-  // condition.
-  struct SearchSQL {
-    std::string text;
-    std::vector<SQLValue> values;
-  };
-  static SearchSQL searchSQL(const std::string& matchExpression, const std::optional<Bytes>& appTag,
-                             std::optional<Date> start, std::optional<Date> end,
-                             std::int64_t limit);
 
   // Frames matching the query (every candidate verified against its decrypted text), newest
   // first, at most limit of them. Frames whose metadata does not open are left out.

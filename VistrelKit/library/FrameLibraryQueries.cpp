@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/library/SQLiteDB.h"
+#include "VistrelKit/library/SearchSQL.h"
 #include "VistrelKit/search/Highlighter.h"
 #include "VistrelKit/base/ParallelWork.h"
 #include "VistrelKit/base/PrivateFiles.h"
@@ -32,10 +34,8 @@ std::int64_t candidateLimit(std::int64_t limit) {
 
 }  // namespace
 
-FrameLibrary::SearchSQL FrameLibrary::searchSQL(const std::string& matchExpression,
-                                                const std::optional<Bytes>& appTag,
-                                                std::optional<Date> start, std::optional<Date> end,
-                                                std::int64_t limit) {
+SearchSQL searchSQL(const std::string& matchExpression, const std::optional<Bytes>& appTag,
+                    std::optional<Date> start, std::optional<Date> end, std::int64_t limit) {
   const bool hasQuery = !matchExpression.empty();
   SearchSQL sql;
   std::vector<std::string> conditions;

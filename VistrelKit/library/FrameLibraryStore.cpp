@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/library/SQLiteDB.h"
 #include "VistrelKit/base/PrivateFiles.h"
 #include "VistrelKit/library/Retention.h"
 #include "VistrelKit/search/TextIndex.h"

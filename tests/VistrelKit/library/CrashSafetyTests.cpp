@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/library/SQLiteDB.h"
 #include "VistrelKit/imaging/Imaging.h"
 #include "VistrelKit/keys/KeyFileStore.h"
 #include "tests/VistrelKit/library/CrashCheck.h"

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/library/SQLiteDB.h"
 #include "tests/support/TemporaryFolder.h"
 
 namespace vistrel::testing {

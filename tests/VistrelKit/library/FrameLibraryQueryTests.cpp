@@ -5,6 +5,8 @@
 #include <limits>
 
 #include "VistrelKit/base/PrivateFiles.h"
+#include "VistrelKit/library/SQLiteDB.h"
+#include "VistrelKit/library/SearchSQL.h"
 #include "VistrelKit/library/RecordDecodingError.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
 #include "tests/VistrelKit/library/FrameLibraryFixture.h"
@@ -96,8 +98,8 @@ TEST(SearchSQLTest, TextAndValues) {
        {tag, 100.5, std::int64_t{7}}},
   };
   for (const Case& c : cases) {
-    const FrameLibrary::SearchSQL sql =
-        FrameLibrary::searchSQL(c.expression, c.tag, c.start, c.end, c.limit);
+    const SearchSQL sql =
+        searchSQL(c.expression, c.tag, c.start, c.end, c.limit);
     EXPECT_EQ(sql.text, c.text);
     EXPECT_EQ(sql.values, c.values) << c.text;
   }
@@ -110,7 +112,7 @@ TEST_F(QueryTest, CandidateQueriesNeedNoSort) {
   const Date start = dateFromSeconds1970(100.5);
   for (const bool hasQuery : {false, true}) {
     for (const bool hasTag : {false, true}) {
-      const FrameLibrary::SearchSQL sql = FrameLibrary::searchSQL(
+      const SearchSQL sql = searchSQL(
           hasQuery ? "\"ab\"" : "", hasTag ? std::optional<Bytes>(tag) : std::nullopt, start,
           std::nullopt, 150);
       SCOPED_TRACE(sql.text);
