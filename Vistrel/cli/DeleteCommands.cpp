@@ -3,10 +3,11 @@
 
 #include <algorithm>
 #include <climits>
-#include <system_error>
+#include <stdexcept>
 
 #include "Vistrel/cli/Arguments.h"
 #include "Vistrel/cli/Commands.h"
+#include "VistrelKit/base/DateRange.h"
 #include "VistrelKit/library/FrameLibrary.h"
 
 namespace vistrel::cli {
@@ -41,6 +42,18 @@ extern const std::string_view deleteEverythingHelp =
 
 namespace {
 
+// Runs a deletion, saying what failed in the application's words.
+template <typename Deletion>
+std::int64_t deleting(Deletion&& deletion) {
+  try {
+    return deletion();
+  } catch (const UsageError&) {
+    throw;
+  } catch (const std::exception& error) {
+    throw std::runtime_error("Couldn't delete: " + std::string(error.what()));
+  }
+}
+
 void printDeleted(Session& session, std::int64_t count) {
   if (session.json())
     session.printJSON({{"deleted", count}});
@@ -62,7 +75,8 @@ int runDelete(Session& session, const std::vector<std::string>& arguments) {
       throw UsageError("A frame ID is a number from 1, not \"" + word + "\".");
     ids.push_back(id);
   }
-  printDeleted(session, session.openLibrary()->remove(ids));
+  const auto library = session.openLibrary();
+  printDeleted(session, deleting([&] { return library->remove(ids); }));
   return 0;
 }
 
@@ -78,10 +92,10 @@ int runDeleteRecent(Session& session, const std::vector<std::string>& arguments)
       throw UsageError("MINUTES must be at least 1.");
   }
   const auto library = session.openLibrary();
-  const Date moment = now();
-  const Date start = minutes ? moment - Seconds(static_cast<double>(*minutes) * 60.0)
-                             : library->calendar().startOfDay(moment);
-  printDeleted(session, library->deleteRange(start, moment + Seconds(60.0)));
+  const DeletionSpan span =
+      recentDeletionSpan(minutes ? std::optional(static_cast<double>(*minutes)) : std::nullopt,
+                         now(), library->calendar());
+  printDeleted(session, deleting([&] { return library->deleteRange(span.start, span.end); }));
   return 0;
 }
 
@@ -110,17 +124,12 @@ int runDeleteEverything(Session& session, const std::vector<std::string>& argume
   // Chosen first: a key file that may not be used stops the command before anything is gone.
   std::unique_ptr<KeyStore> store = session.keyStore();
 
-  const std::filesystem::path& folder = session.dataFolder();
-  const std::string database(FrameLibrary::databaseFileName);
-  std::error_code ignored;
-  std::filesystem::remove(folder / database, ignored);
-  std::filesystem::remove(folder / (database + "-wal"), ignored);
-  std::filesystem::remove(folder / (database + "-shm"), ignored);
-  std::filesystem::remove_all(folder / "frames", ignored);
-  try {
-    store->remove();
-  } catch (...) {
-    // As in the application: what is left is found by the next library that is made.
+  const std::vector<std::string> failures = FrameLibrary::destroy(session.dataFolder(), *store);
+  if (!failures.empty()) {
+    std::string reasons;
+    for (const std::string& failure : failures)
+      reasons += (reasons.empty() ? "" : "; ") + failure;
+    throw std::runtime_error("Couldn't delete: " + reasons);
   }
 
   if (session.json())

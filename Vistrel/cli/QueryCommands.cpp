@@ -12,8 +12,8 @@
 
 #include "Vistrel/cli/Arguments.h"
 #include "Vistrel/cli/Commands.h"
-#include "Vistrel/cli/DateRange.h"
 #include "VistrelKit/base/Base64.h"
+#include "VistrelKit/base/DateRange.h"
 #include "VistrelKit/library/FrameLibrary.h"
 #include "VistrelKit/search/SearchQuery.h"
 
@@ -153,8 +153,13 @@ int runSearch(Session& session, const std::vector<std::string>& arguments) {
   std::string text;
   for (const std::string& word : args.positionals())
     text += (text.empty() ? "" : " ") + word;
-  const DateRange range =
-      args.value("--range") ? parseDateRange(*args.value("--range")) : DateRange::all;
+  DateRange range = DateRange::all;
+  if (const auto text = args.value("--range")) {
+    const std::optional<DateRange> named = dateRangeFromRawValue(*text);
+    if (!named)
+      throw UsageError("--range must be today, week, month or all, not \"" + *text + "\".");
+    range = *named;
+  }
   std::int64_t limit = 150;
   if (args.value("--limit")) {
     limit = parseInteger(*args.value("--limit"), "--limit");

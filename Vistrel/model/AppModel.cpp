@@ -344,6 +344,8 @@ void AppModel::shutdown() {
 bool AppModel::openLibrary(bool create) {
   if (library_)
     return true;
+  if (destroying_)
+    return false;
   std::shared_ptr<FrameLibrary> opened;
   try {
     opened = FrameLibrary::open(env_.dataFolder, *env_.keyStore, create, env_.calendar);

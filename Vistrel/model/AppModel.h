@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "Vistrel/model/Clock.h"
-#include "Vistrel/model/DateRange.h"
 #include "Vistrel/model/Hotkeys.h"
 #include "Vistrel/model/Job.h"
 #include "Vistrel/platform/Clipboard.h"
 #include "Vistrel/platform/LoginItem.h"
 #include "Vistrel/platform/Probes.h"
 #include "VistrelKit/base/Calendar.h"
+#include "VistrelKit/base/DateRange.h"
 #include "VistrelKit/capture/ExclusionRules.h"
 #include "VistrelKit/capture/Recorder.h"
 #include "VistrelKit/imaging/Image.h"
@@ -326,6 +326,8 @@ class AppModel : public QObject {
   // Counts the libraries installed, so a result read from an earlier one is never applied.
   std::uint64_t libraryGeneration_ = 0;
   int pendingJobs_ = 0;
+  // True from deleteEverything until its files are gone; no library opens meanwhile.
+  bool destroying_ = false;
   QThreadPool pool_;  // last member: destroyed (and drained) first
 };
 

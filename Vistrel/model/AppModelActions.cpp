@@ -3,9 +3,10 @@
 
 #include <QString>
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <filesystem>
-#include <system_error>
+#include <thread>
 
 #include "Vistrel/model/AppModel.h"
 
@@ -14,6 +15,10 @@ namespace {
 
 bool equalIgnoringCase(const std::string& a, const std::string& b) {
   return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
+}
+
+std::string deletionFailedText(const std::string& reason) {
+  return "Couldn't delete: " + reason;
 }
 
 std::string deletedText(std::int64_t n) {
@@ -48,27 +53,37 @@ void AppModel::refreshAfterDeletion() {
 void AppModel::deleteRecent(std::optional<double> minutes) {
   if (!library_)
     return;
-  const Date now = env_.clock->now();
-  const Date start = minutes ? now - Seconds(*minutes * 60) : env_.calendar.startOfDay(now);
-  // A frame being stored at this very moment is included.
-  const Date end = now + Seconds(60);
-  inBackground<std::optional<std::int64_t>>(
-      [library = library_, start, end] { return std::optional(library->deleteRange(start, end)); },
-      [this](std::optional<std::int64_t> deleted) {
+  const DeletionSpan span = recentDeletionSpan(minutes, env_.clock->now(), env_.calendar);
+  const std::uint64_t used = libraryGeneration_;
+  inBackground<JobResult<std::int64_t>>(
+      [library = library_, span] {
+        return attempt([&] { return library->deleteRange(span.start, span.end); });
+      },
+      [this, used](JobResult<std::int64_t> deleted) {
+        // A history deleted meanwhile makes this result, whatever it says, out of date.
+        if (libraryGeneration_ != used)
+          return;
+        if (!deleted.value)
+          return showNotice(deletionFailedText(deleted.error));
         // The frame the change test compares against may be gone.
         if (recorder_)
           recorder_->reset();
         refreshAfterDeletion();
-        showNotice(deletedText(deleted.value_or(0)));
+        showNotice(deletedText(*deleted.value));
       });
 }
 
 void AppModel::deleteFrame(std::int64_t id) {
   if (!library_)
     return;
-  inBackground<std::optional<std::int64_t>>(
-      [library = library_, id] { return std::optional(library->remove({id})); },
-      [this](std::optional<std::int64_t>) {
+  const std::uint64_t used = libraryGeneration_;
+  inBackground<JobResult<std::int64_t>>(
+      [library = library_, id] { return attempt([&] { return library->remove({id}); }); },
+      [this, used](JobResult<std::int64_t> deleted) {
+        if (libraryGeneration_ != used)
+          return;
+        if (!deleted.value)
+          return showNotice(deletionFailedText(deleted.error));
         setOpenFrame(std::nullopt);
         refreshAfterDeletion();
         showNotice("Deleted the frame.");
@@ -121,35 +136,47 @@ void AppModel::setOpenAtLogin(bool on) {
 }
 
 void AppModel::deleteEverything() {
+  if (destroying_)
+    return;
+  std::weak_ptr<FrameLibrary> closing = library_;
   library_.reset();
   recorder_.reset();
   ++libraryGeneration_;
   cancel(searchTask_);
   cancel(cleanupTask_);
   Q_EMIT libraryChanged();
+  setOpenFrame(std::nullopt);
   setHits({});
   setTimelineStamps({});
-  // A store, search or cleanup already under way still holds the library; the files go only
-  // once none does, so no closing connection touches the files of the next library.
-  pool_.waitForDone();
-
-  const std::filesystem::path& folder = env_.dataFolder;
-  std::error_code ignored;
-  for (const char* name : {"history.sqlite", "history.sqlite-wal", "history.sqlite-shm"})
-    std::filesystem::remove(folder / name, ignored);
-  std::filesystem::remove_all(folder / "frames", ignored);
-  try {
-    env_.keyStore->remove();
-  } catch (const std::exception&) {
-    // The next library makes a new key either way.
-  }
-
-  setLibraryProblem(std::nullopt);
   setStats(LibraryStats{});
   setApps({});
-  if (config_.captureEnabled)
-    openLibrary(true);
-  showNotice("Deleted the whole history and its key.");
+  setLibraryProblem(std::nullopt);
+  destroying_ = true;
+  const std::uint64_t used = libraryGeneration_;
+  inBackground<JobResult<std::vector<std::string>>>(
+      [closing, folder = env_.dataFolder, keyStore = env_.keyStore] {
+        // A store, search or cleanup already under way still holds the library; the files go
+        // only once none does, so no closing connection touches the files of the next library.
+        // Waiting here keeps the main thread free meanwhile.
+        while (!closing.expired())
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return attempt([&] { return FrameLibrary::destroy(folder, *keyStore); });
+      },
+      [this, used](JobResult<std::vector<std::string>> failures) {
+        destroying_ = false;
+        if (libraryGeneration_ != used)
+          return;
+        if (!failures.value)
+          failures.value = std::vector<std::string>{failures.error};
+        if (config_.captureEnabled)
+          openLibrary(true);
+        if (failures.value->empty())
+          return showNotice("Deleted the whole history and its key.");
+        std::string reasons;
+        for (const std::string& failure : *failures.value)
+          reasons += (reasons.empty() ? "" : "; ") + failure;
+        showNotice(deletionFailedText(reasons));
+      });
 }
 
 void AppModel::showInTimeline(const FrameSummary& summary) {

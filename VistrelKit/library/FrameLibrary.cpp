@@ -1,5 +1,4 @@
 #include "VistrelKit/library/FrameLibrary.h"
-#include "VistrelKit/library/SQLiteDB.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,11 +6,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <limits>
 #include <optional>
+#include <system_error>
 
 #include "VistrelKit/base/PrivateFiles.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
+#include "VistrelKit/library/SQLiteDB.h"
 
 namespace vistrel {
 
@@ -52,6 +54,27 @@ void precreateDatabaseFile(const fs::path& file) {
 }
 
 }  // namespace
+
+std::vector<std::string> FrameLibrary::destroy(const fs::path& folder, KeyStore& keyStore) {
+  std::vector<std::string> failures;
+  const std::string database(databaseFileName);
+  for (const std::string& name : {database, database + "-wal", database + "-shm"}) {
+    std::error_code error;
+    fs::remove(folder / name, error);
+    if (error)
+      failures.push_back(name + ": " + error.message());
+  }
+  std::error_code error;
+  fs::remove_all(folder / "frames", error);
+  if (error)
+    failures.push_back("frames: " + error.message());
+  try {
+    keyStore.remove();
+  } catch (const std::exception& keyError) {
+    failures.push_back("the key: " + std::string(keyError.what()));
+  }
+  return failures;
+}
 
 bool FrameLibrary::exists(const fs::path& folder) {
   std::error_code error;

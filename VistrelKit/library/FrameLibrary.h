@@ -13,8 +13,8 @@
 #include "VistrelKit/base/Calendar.h"
 #include "VistrelKit/base/Date.h"
 #include "VistrelKit/keys/FrameKeys.h"
-#include "VistrelKit/library/FrameRecords.h"
 #include "VistrelKit/keys/KeyStore.h"
+#include "VistrelKit/library/FrameRecords.h"
 #include "VistrelKit/library/RetentionPolicy.h"
 #include "VistrelKit/search/SearchQuery.h"
 
@@ -53,6 +53,12 @@ class FrameLibrary {
   // (std::filesystem::filesystem_error), SQLiteError and VistrelCryptoError::wrongKey.
   static std::shared_ptr<FrameLibrary> open(const std::filesystem::path& folder, KeyStore& keyStore,
                                             bool create, Calendar calendar);
+
+  // Deletes a whole library: the database with its -wal and -shm files, the frames folder and the
+  // key in the store. Goes on past each failure and returns what could not be removed, one text
+  // per failure naming the file or the key and the reason; empty when everything is gone. No
+  // library of the folder may be open meanwhile, or its connection would write into the next.
+  static std::vector<std::string> destroy(const std::filesystem::path& folder, KeyStore& keyStore);
 
   // Opens or creates the library with working keys already in hand: creates "frames/" (0700),
   // sets the folder to 0700, opens the database, lays down the schema, sets the database file

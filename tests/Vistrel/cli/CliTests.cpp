@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -12,11 +13,11 @@
 #include <vector>
 
 #include "VistrelKit/base/Calendar.h"
-#include "VistrelKit/settings/ConfigFile.h"
 #include "VistrelKit/base/Date.h"
-#include "VistrelKit/library/FrameLibrary.h"
 #include "VistrelKit/keys/KeyFileStore.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
+#include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/settings/ConfigFile.h"
 #include "tests/support/IsolatedProcess.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -266,6 +267,37 @@ TEST_F(CliTest, ExitStatusesAndErrorTexts) {
   const Result missingValue = run({"stats", "--data-dir"});
   EXPECT_EQ(missingValue.status, 2);
   EXPECT_THAT(missingValue.err, HasSubstr("--data-dir needs a value"));
+}
+
+TEST_F(CliTest, ADeleteThatCannotDeleteExitsOneWithTheReason) {
+  makeLibrary();
+  ASSERT_EQ(cli({"ingest", "--at", "1741514400", screen("a.png", {"Alpha"}).string()}).status, 0);
+  {
+    // Another process holds the database's write lock for as long as the command waits.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dataDir / "history.sqlite").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"delete", "1"}, {"delete-recent", "today"}}) {
+      const Result result = cli(arguments);
+      EXPECT_EQ(result.status, 1) << arguments[0];
+      // The lock already stops the opening of the history, which also writes.
+      EXPECT_EQ(result.err, "Couldn't open the history: SQLite 5: database is locked\n")
+          << arguments[0];
+      EXPECT_EQ(result.out, "") << arguments[0];
+    }
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  EXPECT_EQ(cliJSON({"stats"}).at("frames"), 1);
+
+  // Something the deletion cannot remove: a folder with content where the log file would be.
+  fs::create_directories(dataDir / "history.sqlite-wal" / "kept");
+  const Result everything = cli({"delete-everything", "--yes"});
+  EXPECT_EQ(everything.status, 1);
+  EXPECT_EQ(everything.err, "Couldn't delete: history.sqlite-wal: Directory not empty\n");
+  EXPECT_FALSE(fs::exists(dataDir / "history.sqlite")) << "the rest is still deleted";
+  EXPECT_FALSE(fs::exists(keyFile));
 }
 
 TEST_F(CliTest, EveryCommandHasHelp) {

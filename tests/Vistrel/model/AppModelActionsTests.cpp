@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <chrono>
 #include <filesystem>
+#include <stdexcept>
+#include <thread>
 
 #include "Vistrel/model/AppModel.h"
 #include "tests/Vistrel/model/AppModelFixture.h"
@@ -107,6 +111,7 @@ TEST_F(AppModelActionsTest, DeletingEverythingWithCaptureOffLeavesNothing) {
   startWithFrames({-60});
   ASSERT_TRUE(keys->load().has_value());
   model().deleteEverything();
+  settle();
   EXPECT_EQ(model().library(), nullptr);
   EXPECT_EQ(model().recorder(), nullptr);
   EXPECT_EQ(keys->load(), std::nullopt);
@@ -133,6 +138,7 @@ TEST_F(AppModelActionsTest, DeletingEverythingClearsTheKeyProblem) {
   ASSERT_TRUE(model().libraryProblem().has_value());
   model().deleteEverything();
   EXPECT_EQ(model().libraryProblem(), std::nullopt);
+  settle();
   EXPECT_EQ(model().library(), nullptr);
   EXPECT_FALSE(std::filesystem::exists(folder.path() / "history.sqlite"));
 }
@@ -160,6 +166,97 @@ TEST_F(AppModelActionsTest, DeletingEverythingWithCaptureOnStartsAFreshLibrary) 
   for (const auto& entry : std::filesystem::recursive_directory_iterator(folder.path() / "frames"))
     files += entry.is_regular_file();
   EXPECT_EQ(files, 1u);
+}
+
+// Another process holding the database's write lock: every write fails (after the busy wait).
+class WriteLock {
+ public:
+  explicit WriteLock(const std::filesystem::path& database) {
+    EXPECT_EQ(sqlite3_open(database.c_str(), &db_), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  }
+  ~WriteLock() {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db_);
+  }
+  WriteLock(const WriteLock&) = delete;
+  WriteLock& operator=(const WriteLock&) = delete;
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+TEST_F(AppModelActionsTest, AFailedDeletionSaysSoAndKeepsWhatItCouldNotDelete) {
+  startWithFrames({-60, -30});
+  model().setOpenFrame(OpenFrame{ids[1], SearchQuery::parse("")});
+  {
+    WriteLock lock(folder.path() / "history.sqlite");
+    model().deleteRecent(5);
+    settle();
+    EXPECT_EQ(model().lastNotice(), "Couldn't delete: SQLite 5: database is locked");
+    model().deleteFrame(ids[1]);
+    settle();
+    EXPECT_EQ(model().lastNotice(), "Couldn't delete: SQLite 5: database is locked");
+  }
+  EXPECT_EQ(model().openFrame(), (OpenFrame{ids[1], SearchQuery::parse("")}))
+      << "the frame is still there, so its sheet stays";
+  EXPECT_EQ(storedFrames(), 2);
+  EXPECT_EQ(model().stats().frames, 2);
+}
+
+class KeyRemovalFails final : public MemoryKeyStore {
+ public:
+  void remove() override { throw std::runtime_error("The keyring is locked."); }
+};
+
+TEST_F(AppModelActionsTest, DeletingEverythingSaysWhatItCouldNotRemove) {
+  keys = std::make_shared<KeyRemovalFails>();
+  startWithFrames({-60});
+  model().deleteEverything();
+  settle();
+  EXPECT_EQ(model().lastNotice(), "Couldn't delete: the key: The keyring is locked.");
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "history.sqlite"));
+}
+
+TEST_F(AppModelActionsTest, DeletingEverythingDuringASlowJobKeepsTheMainThreadFree) {
+  using namespace std::chrono;
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  ASSERT_EQ(storedFrames(), 1);
+  recognitionTime = milliseconds(600);
+  model().recorder()->reset();
+  model().tick();
+  // Let the screenshot come back so that the slow recognition holds the library.
+  const auto started = steady_clock::now();
+  while (model().pendingBackgroundJobs() > 0 && steady_clock::now() - started < seconds(5)) {
+    QCoreApplication::processEvents();
+    if (model().pendingBackgroundJobs() == 1 && steady_clock::now() - started > milliseconds(100))
+      break;
+  }
+
+  duration<double, std::milli> longestStall{0};
+  auto timed = [&](auto&& step) {
+    const auto before = steady_clock::now();
+    step();
+    longestStall =
+        std::max(longestStall, duration<double, std::milli>(steady_clock::now() - before));
+  };
+  const auto deleting = steady_clock::now();
+  timed([&] { model().deleteEverything(); });
+  while (model().pendingBackgroundJobs() > 0) {
+    ASSERT_LT(steady_clock::now() - deleting, seconds(20));
+    timed([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  const auto took = steady_clock::now() - deleting;
+  RecordProperty("longestMainThreadStallMs", std::to_string(longestStall.count()));
+  EXPECT_GE(took, milliseconds(300)) << "the deletion waited for the slow job";
+  EXPECT_LT(longestStall, milliseconds(100)) << "the main thread never waited for it";
+  recognitionTime = milliseconds(0);
+  settle();
+  EXPECT_EQ(model().lastNotice(), "Deleted the whole history and its key.");
+  ASSERT_NE(model().library(), nullptr);
+  EXPECT_EQ(storedFrames(), 0) << "the late frame did not land in the new history";
 }
 
 TEST_F(AppModelActionsTest, CopyNoticesCountLinesAndSayWhenThereIsNoClipboard) {

@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "Vistrel/model/AppModel.h"
-#include "VistrelKit/settings/ConfigFile.h"
 #include "VistrelKit/keys/MemoryKeyStore.h"
+#include "VistrelKit/settings/ConfigFile.h"
 #include "tests/Vistrel/model/FakeClock.h"
 #include "tests/Vistrel/platform/FakeProbes.h"
-#include "tests/support/XvfbSession.h"
 #include "tests/support/TemporaryFolder.h"
+#include "tests/support/XvfbSession.h"
 
 namespace vistrel::testing {
 
@@ -122,7 +122,8 @@ class AppModelTest : public ::testing::Test {
       env.calendar = Calendar::utc();
       env.makeRecorder = [this](std::shared_ptr<FrameLibrary> library, int maxWidth) {
         ++recordersMade;
-        return std::make_shared<Recorder>(std::move(library), maxWidth, [](const Image&) {
+        return std::make_shared<Recorder>(std::move(library), maxWidth, [this](const Image&) {
+          std::this_thread::sleep_for(recognitionTime);
           return std::vector<TextLine>{TextLine{recognizedText, 0.1, 0.1, 0.5, 0.05}};
         });
       };
@@ -206,6 +207,8 @@ class AppModelTest : public ::testing::Test {
   std::vector<qint64> cleanups;
   int searches = 0;
   int recordersMade = 0;
+  // How long the fake text recognition takes: a slow background job when a test needs one.
+  std::chrono::milliseconds recognitionTime{0};
 
  private:
   FakeGrabber* grabber_ = nullptr;

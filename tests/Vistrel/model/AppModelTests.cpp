@@ -646,18 +646,5 @@ TEST_F(AppModelLibraryTest, SummaryAndImageLoadOffTheMainThread) {
   EXPECT_EQ(*image, std::nullopt);
 }
 
-TEST(DateRange, CountsCalendarDaysAcrossDaylightSaving) {
-  const auto berlin = Calendar::named("Europe/Berlin");
-  ASSERT_TRUE(berlin.has_value());
-  // 2025-04-01 12:00 in Berlin (UTC+2); the clocks went forward on 2025-03-30.
-  const Date now = dateFromSeconds1970(1743501600.0);
-  EXPECT_EQ(earliestDate(DateRange::today, now, *berlin), dateFromSeconds1970(1743458400.0));
-  // 2025-03-26 00:00 UTC+1.
-  EXPECT_EQ(earliestDate(DateRange::week, now, *berlin), dateFromSeconds1970(1742943600.0));
-  // 2025-03-03 00:00 UTC+1.
-  EXPECT_EQ(earliestDate(DateRange::month, now, *berlin), dateFromSeconds1970(1740956400.0));
-  EXPECT_EQ(earliestDate(DateRange::all, now, *berlin), std::nullopt);
-}
-
 }  // namespace
 }  // namespace vistrel

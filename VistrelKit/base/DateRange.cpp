@@ -1,4 +1,4 @@
-#include "Vistrel/model/DateRange.h"
+#include "VistrelKit/base/DateRange.h"
 
 namespace vistrel {
 
@@ -16,14 +16,19 @@ std::string_view rawValue(DateRange range) {
   return "all";
 }
 
+std::optional<DateRange> dateRangeFromRawValue(std::string_view text) {
+  for (const DateRange range :
+       {DateRange::today, DateRange::week, DateRange::month, DateRange::all})
+    if (rawValue(range) == text)
+      return range;
+  return std::nullopt;
+}
+
 namespace {
 
-// Where midnight does not exist on the earlier day, its first moment instead.
-std::optional<Date> startOfDayBefore(const Calendar& calendar, Date today, int days) {
-  const std::optional<Date> moved = calendar.addingDays(today, -days);
-  if (!moved)
-    return std::nullopt;
-  return calendar.startOfDay(*moved);
+Date startOfDayBefore(const Calendar& calendar, Date today, int days) {
+  const Date moved = calendar.addingDays(today, -days).value_or(today - Seconds(86400.0 * days));
+  return calendar.startOfDay(moved);
 }
 
 }  // namespace
@@ -41,6 +46,11 @@ std::optional<Date> earliestDate(DateRange range, Date now, const Calendar& cale
       return std::nullopt;
   }
   return std::nullopt;
+}
+
+DeletionSpan recentDeletionSpan(std::optional<double> minutes, Date now, const Calendar& calendar) {
+  const Date start = minutes ? now - Seconds(*minutes * 60) : calendar.startOfDay(now);
+  return DeletionSpan{start, now + Seconds(60)};
 }
 
 }  // namespace vistrel
