@@ -9,16 +9,19 @@
 #include <exception>
 #include <utility>
 
+#include "VistrelKit/base/Texts.h"
 #include "VistrelKit/imaging/Imaging.h"
+#include "VistrelKit/keys/KeyFileStore.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
 #include "VistrelKit/settings/ConfigFile.h"
 
 namespace vistrel {
 namespace {
 
-constexpr const char* keyMissingProblem =
-    "Vistrel's key is missing from the Keychain, so the saved history can't be read. Delete the "
-    "history in Storage to start fresh.";
+texts::KeyPlace keyPlace(const KeyStore& store) {
+  return dynamic_cast<const KeyFileStore*>(&store) ? texts::KeyPlace::keyFile
+                                                   : texts::KeyPlace::keyring;
+}
 
 // The platform's distant past: the first instant of the year 1.
 constexpr Date distantPast{Seconds(-63114076800.0 + referenceDate2001)};
@@ -351,7 +354,7 @@ bool AppModel::openLibrary(bool create) {
     opened = FrameLibrary::open(env_.dataFolder, *env_.keyStore, create, env_.calendar);
   } catch (const VistrelCryptoError& error) {
     setLibraryProblem(error.kind() == VistrelCryptoError::Kind::wrongKey
-                          ? std::string(keyMissingProblem)
+                          ? texts::keyMissingProblem(keyPlace(*env_.keyStore))
                           : "Couldn't open the history: " + std::string(error.what()));
     return false;
   } catch (const std::exception& error) {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "Vistrel/model/AppModel.h"
+#include "VistrelKit/base/Texts.h"
 
 namespace vistrel {
 namespace {
@@ -253,7 +254,7 @@ void AppModel::resume() {
 
 void AppModel::togglePause() {
   if (!config_.captureEnabled) {
-    showNotice("Capture is off: turn it on from the menu bar first.");
+    showNotice(std::string(texts::turnOnFromTrayFirst));
     return;
   }
   if (isPaused())

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "VistrelKit/base/Texts.h"
 #include "VistrelKit/search/TextIndex.h"
 
 namespace vistrel {
@@ -120,11 +121,11 @@ std::string SkipReason::message(const ShortTimeFormatter& shortTime) const {
     case Kind::off:
       return "Capture is off";
     case Kind::noPermission:
-      return "Waiting for Screen Recording permission";
+      return std::string(texts::noScreenAccessSkip);
     case Kind::locked:
       return "Skipped: the screen is locked or asleep";
     case Kind::idle:
-      return "Skipped: nobody is using the Mac";
+      return std::string(texts::idleSkip);
     case Kind::secureInput:
       return "Skipped: a password field is active";
     case Kind::ownApp:

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "VistrelKit/base/Texts.h"
+
 namespace vistrel {
 
 // The one error of keys and sealing; travels from the key store through the library to the
@@ -32,10 +34,9 @@ class VistrelCryptoError : public std::runtime_error {
   static std::string describe(Kind kind, std::int32_t status) {
     switch (kind) {
       case Kind::keychain:
-        return "Keychain error " + std::to_string(status) + ".";
+        return texts::keyringError(status);
       case Kind::wrongKey:
-        return "The history was locked with a different key (the Keychain item is missing or "
-               "replaced).";
+        return std::string(texts::wrongKey);
       case Kind::damaged:
         return "A stored frame failed its integrity check.";
     }

@@ -12,7 +12,7 @@ using testing::AppModelTest;
 using testing::startMoment;
 
 constexpr const char* keyMissing =
-    "Vistrel's key is missing from the Keychain, so the saved history can't be read. Delete the "
+    "Vistrel's key is missing from the keyring, so the saved history can't be read. Delete the "
     "history in Storage to start fresh.";
 
 bool isSkip(const TickReport& report, SkipReason::Kind kind) {
@@ -225,7 +225,7 @@ TEST_F(AppModelTest, WithoutPermissionTheWalkthroughIsShownAndTheLoopWaits) {
   EXPECT_FALSE(model().screenRecording());
   EXPECT_TRUE(model().isLoopRunning());
   EXPECT_EQ(model().skip(), SkipReason::noPermission());
-  EXPECT_EQ(model().statusLine(), "Waiting for Screen Recording permission");
+  EXPECT_EQ(model().statusLine(), "Waiting for screen access");
   EXPECT_EQ(model().menuBarSymbol(), "exclamationmark.triangle");
   probes->state().permission = true;
   advance(5);
@@ -413,7 +413,7 @@ TEST_F(AppModelTest, TogglePauseWithCaptureOffOnlyShowsANotice) {
   const VistrelConfig before = model().config();
   model().togglePause();
   EXPECT_EQ(model().config(), before);
-  EXPECT_EQ(model().lastNotice(), "Capture is off: turn it on from the menu bar first.");
+  EXPECT_EQ(model().lastNotice(), "Capture is off: turn it on from the tray first.");
 }
 
 TEST_F(AppModelTest, SwitchToExcludedAppDuringScreenshotStoresNothing) {

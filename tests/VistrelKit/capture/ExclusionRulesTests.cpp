@@ -214,9 +214,9 @@ TEST(SkipReasonTest, Messages) {
       {SkipReason::titleWord("bank account"),
        "Skipped: the window title has \u201Cbank account\u201D"},
       {SkipReason::off(), "Capture is off"},
-      {SkipReason::noPermission(), "Waiting for Screen Recording permission"},
+      {SkipReason::noPermission(), "Waiting for screen access"},
       {SkipReason::locked(), "Skipped: the screen is locked or asleep"},
-      {SkipReason::idle(), "Skipped: nobody is using the Mac"},
+      {SkipReason::idle(), "Skipped: nobody is using the computer"},
       {SkipReason::secureInput(), "Skipped: a password field is active"},
       {SkipReason::ownApp(), "Skipped: Vistrel is in front"},
   };

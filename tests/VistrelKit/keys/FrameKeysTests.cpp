@@ -311,10 +311,10 @@ TEST(Base64Test, MatchesRfc4648TestVectors) {
 }
 
 TEST(VistrelCryptoErrorTest, DescriptionsAndEquality) {
-  EXPECT_STREQ(VistrelCryptoError::keychain(-25300).what(), "Keychain error -25300.");
+  EXPECT_STREQ(VistrelCryptoError::keychain(-25300).what(), "Keyring error -25300.");
   EXPECT_STREQ(VistrelCryptoError::wrongKey().what(),
-               "The history was locked with a different key (the Keychain item is missing or "
-               "replaced).");
+               "The history was locked with a different key (the keyring entry or key file is "
+               "missing or replaced).");
   EXPECT_STREQ(VistrelCryptoError::damaged().what(), "A stored frame failed its integrity check.");
   EXPECT_EQ(VistrelCryptoError::wrongKey(), VistrelCryptoError::wrongKey());
   EXPECT_EQ(VistrelCryptoError::keychain(-1), VistrelCryptoError::keychain(-1));

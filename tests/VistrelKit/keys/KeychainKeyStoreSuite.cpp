@@ -200,7 +200,7 @@ TEST_F(KeychainKeyStoreTest, SixteenByteItemFailsWithStatusZeroAndIsLeftUntouche
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].secret, sixteen);
   EXPECT_EQ(items[0].label, "written elsewhere");
-  EXPECT_EQ(VistrelCryptoError::keychain(0).what(), std::string("Keychain error 0."));
+  EXPECT_EQ(VistrelCryptoError::keychain(0).what(), std::string("Keyring error 0."));
 }
 
 TEST_F(KeychainKeyStoreTest, ItemOfAnotherProgramsSchemaWithTheRightLengthIsTheKey) {
@@ -304,7 +304,7 @@ TEST(KeychainKeyStoreLocked, KeyringThatStaysLockedGivesKeychainErrorsAndKeepsTh
   EXPECT_EQ(keychainStatusOf([&] { store.save(keyOf(2)); }), -1002);
   EXPECT_EQ(keychainStatusOf([&] { store.remove(); }), -1002);
   EXPECT_EQ(storedItems(store.service(), store.account()).size(), 1u);
-  EXPECT_EQ(VistrelCryptoError::keychain(-1002).what(), std::string("Keychain error -1002."));
+  EXPECT_EQ(VistrelCryptoError::keychain(-1002).what(), std::string("Keyring error -1002."));
 }
 
 TEST(SecretServiceStatus, MapsErrorDomainsToDocumentedRanges) {

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vistrel::texts {
+
+// The user-visible texts whose first wording named macOS things (the Mac, the Keychain, the menu
+// bar, Screen Recording), in their Linux wording. They live together so that every such change
+// is visible at a glance; the other texts stay where they are used.
+
+inline constexpr std::string_view idleSkip = "Skipped: nobody is using the computer";
+inline constexpr std::string_view noScreenAccessSkip = "Waiting for screen access";
+inline constexpr std::string_view turnOnFromTrayFirst =
+    "Capture is off: turn it on from the tray first.";
+inline constexpr std::string_view waylandUnsupported =
+    "Screen capture isn't available: Wayland sessions are not supported yet. Log in with an X11 "
+    "session (often called \"Xorg\" on the login screen).";
+inline constexpr std::string_view wrongKey =
+    "The history was locked with a different key (the keyring entry or key file is missing or "
+    "replaced).";
+
+// Where the history's key is kept: the desktop's keyring, or a key file without one.
+enum class KeyPlace { keyring, keyFile };
+
+std::string keyringError(std::int32_t status);
+std::string keyMissingProblem(KeyPlace place);
+
+// Every text above, in one list, for the tests that read them all.
+std::vector<std::string> allLinuxTexts();
+
+}  // namespace vistrel::texts

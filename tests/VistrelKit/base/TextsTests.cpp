@@ -1,0 +1,43 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "VistrelKit/base/Texts.h"
+#include "VistrelKit/capture/ExclusionRules.h"
+#include "VistrelKit/keys/VistrelCryptoError.h"
+
+namespace vistrel {
+namespace {
+
+// The Linux wording of every text that first named a macOS thing, as the user reads it.
+TEST(LinuxTexts, ReadAsALinuxUserExpects) {
+  const std::vector<std::pair<std::string, std::string>> shown = {
+      {SkipReason::idle().message(), "Skipped: nobody is using the computer"},
+      {SkipReason::noPermission().message(), "Waiting for screen access"},
+      {std::string(texts::turnOnFromTrayFirst), "Capture is off: turn it on from the tray first."},
+      {VistrelCryptoError::keychain(-4).what(), "Keyring error -4."},
+      {VistrelCryptoError::wrongKey().what(),
+       "The history was locked with a different key (the keyring entry or key file is missing or "
+       "replaced)."},
+      {texts::keyMissingProblem(texts::KeyPlace::keyring),
+       "Vistrel's key is missing from the keyring, so the saved history can't be read. Delete the "
+       "history in Storage to start fresh."},
+      {texts::keyMissingProblem(texts::KeyPlace::keyFile),
+       "Vistrel's key is missing from the key file, so the saved history can't be read. Delete the "
+       "history in Storage to start fresh."},
+      {std::string(texts::waylandUnsupported),
+       "Screen capture isn't available: Wayland sessions are not supported yet. Log in with an "
+       "X11 session (often called \"Xorg\" on the login screen)."},
+  };
+  for (const auto& [text, expected] : shown)
+    EXPECT_EQ(text, expected);
+}
+
+TEST(LinuxTexts, NoneNamesAMacThing) {
+  const std::regex macWords(R"(\bMac\b|Keychain|Finder|menu bar|Screen Recording|Vision|⌘|⌥)");
+  for (const std::string& text : texts::allLinuxTexts())
+    EXPECT_FALSE(std::regex_search(text, macWords)) << text;
+}
+
+}  // namespace
+}  // namespace vistrel
