@@ -206,6 +206,18 @@ void AppModel::setScreenRecording(bool granted) {
   }
 }
 
+bool AppModel::refreshScreenAccess() {
+  const bool permitted = env_.probes->hasScreenRecordingPermission();
+  std::optional<std::string> problem =
+      permitted ? std::nullopt : env_.probes->screenAccessProblem();
+  if (assign(screenAccessProblem_, std::move(problem))) {
+    Q_EMIT screenAccessProblemChanged();
+    updateDerived();
+  }
+  setScreenRecording(permitted);
+  return permitted;
+}
+
 void AppModel::setSkip(std::optional<SkipReason> skip) {
   if (assign(skip_, std::move(skip))) {
     Q_EMIT skipChanged();
@@ -271,6 +283,8 @@ bool AppModel::isPaused() const {
 std::string AppModel::statusLine() const {
   if (libraryProblem_)
     return "The history can't be opened";
+  if (skip_ && skip_->kind() == SkipReason::Kind::noPermission && screenAccessProblem_)
+    return *screenAccessProblem_;
   if (skip_)
     return skip_->message([this](Date date) { return formatShort(date); });
   if (captureError_)
@@ -326,7 +340,7 @@ std::string AppModel::formatStandard(Date date) const {
 void AppModel::start() {
   if (std::filesystem::exists(configFile()))
     setConfig(ConfigFile::load(configFile()));
-  setScreenRecording(env_.probes->hasScreenRecordingPermission());
+  refreshScreenAccess();
   openLibrary(false);
   applyShortcut();
   if (!config_.captureEnabled)

@@ -123,6 +123,8 @@ class AppModel : public QObject {
   const std::shared_ptr<Recorder>& recorder() const { return recorder_; }
   const std::optional<std::string>& libraryProblem() const { return libraryProblem_; }
   bool screenRecording() const { return screenRecording_; }
+  // Why the screen cannot be read on this desktop; none when it can or nothing more is known.
+  const std::optional<std::string>& screenAccessProblem() const { return screenAccessProblem_; }
   const std::optional<SkipReason>& skip() const { return skip_; }
   const std::optional<Date>& lastFrameAt() const { return lastFrameAt_; }
   const std::optional<std::string>& captureError() const { return captureError_; }
@@ -223,6 +225,7 @@ class AppModel : public QObject {
   void libraryChanged();
   void libraryProblemChanged();
   void screenRecordingChanged();
+  void screenAccessProblemChanged();
   void skipChanged();
   void lastFrameAtChanged();
   void captureErrorChanged();
@@ -259,6 +262,8 @@ class AppModel : public QObject {
 
   void setLibraryProblem(std::optional<std::string> problem);
   void setScreenRecording(bool granted);
+  // Reads the screen access from the probes into screenRecording and screenAccessProblem.
+  bool refreshScreenAccess();
   void setSkip(std::optional<SkipReason> skip);
   void setLastFrameAt(std::optional<Date> date);
   void setCaptureError(std::optional<std::string> error);
@@ -295,6 +300,7 @@ class AppModel : public QObject {
   std::shared_ptr<Recorder> recorder_;
   std::optional<std::string> libraryProblem_;
   bool screenRecording_ = false;
+  std::optional<std::string> screenAccessProblem_;
   std::optional<SkipReason> skip_;
   std::optional<Date> lastFrameAt_;
   std::optional<std::string> captureError_;

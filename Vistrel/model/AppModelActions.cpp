@@ -35,9 +35,7 @@ void AppModel::captureEnabledChanged() {
   VistrelConfig onboarded = config_;
   onboarded.onboardingDone = true;
   setConfig(std::move(onboarded));
-  const bool permitted = env_.probes->hasScreenRecordingPermission();
-  setScreenRecording(permitted);
-  if (!permitted) {
+  if (!refreshScreenAccess()) {
     showMainWindow(Pane::capture);
   }
   openLibrary(true);

@@ -8,9 +8,13 @@
 
 #include "Vistrel/model/AppModel.h"
 #include "VistrelKit/base/Texts.h"
+#include "VistrelKit/imaging/Imaging.h"
 
 namespace vistrel {
 namespace {
+
+constexpr std::string_view singleColourScreen =
+    "the screen showed one colour only (blank or unreadable), so nothing was saved";
 
 std::optional<WindowInfo> infoOf(const std::optional<FrontWindow>& front) {
   if (!front)
@@ -76,9 +80,7 @@ void AppModel::tick(std::function<void(const TickReport&)> done) {
     resumed.pausedUntil.reset();
     setConfig(std::move(resumed));
   }
-  const bool permitted = env_.probes->hasScreenRecordingPermission();
-  setScreenRecording(permitted);
-  if (!permitted)
+  if (!refreshScreenAccess())
     return skipped(SkipReason::noPermission());
   if (!openLibrary(true) || !recorder_)
     return skipped(SkipReason::off());
@@ -129,6 +131,14 @@ void AppModel::tickAfterScreenshot(Date now, std::optional<FrontWindow> front, E
   if (!image) {
     // skip keeps its value: a failed screenshot says nothing about the moment.
     setCaptureError(error.value_or("The screenshot failed."));
+    report.kind = TickReport::Kind::captureFailed;
+    report.message = *captureError_;
+    tickCleanupCheck();
+    return finishTick(report, done);
+  }
+  // A blanked or unreadable screen gives one colour everywhere: nothing to remember.
+  if (Imaging::isSingleColour(*image)) {
+    setCaptureError(std::string(singleColourScreen));
     report.kind = TickReport::Kind::captureFailed;
     report.message = *captureError_;
     tickCleanupCheck();

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "VistrelKit/capture/ExclusionRules.h"
@@ -83,6 +84,9 @@ class Probes {
   // platform's error.
   virtual Image captureScreen(const ExclusionRules& rules, std::optional<Point> center,
                               int maxWidth) = 0;
+  // Why the screen cannot be read here, in the user's words (a desktop Vistrel does not support
+  // yet); none when it can, or when nothing more than "not granted" is known.
+  virtual std::optional<std::string> screenAccessProblem() { return std::nullopt; }
 };
 
 // The display a screenshot is taken of: the first (in the desktop's order) that contains

@@ -503,4 +503,19 @@ std::optional<Image> decode(std::span<const std::uint8_t> data) {
   return std::nullopt;
 }
 
+bool isSingleColour(const Image& image) {
+  if (image.empty())
+    return true;
+  const int size = bytesPerPixel(image.format());
+  const int compared = image.format() == PixelFormat::rgbx ? 3 : 1;
+  const std::uint8_t* first = image.row(0);
+  for (int y = 0; y < image.height(); ++y) {
+    const std::uint8_t* pixel = image.row(y);
+    for (int x = 0; x < image.width(); ++x, pixel += size)
+      if (std::memcmp(pixel, first, compared) != 0)
+        return false;
+  }
+  return true;
+}
+
 }  // namespace vistrel::Imaging

@@ -33,4 +33,8 @@ std::optional<Image> decodePNG(std::span<const std::uint8_t> data);
 // JPEG or PNG, told apart by their signatures.
 std::optional<Image> decode(std::span<const std::uint8_t> data);
 
+// True when every pixel has the colour of the first (the padding byte of rgbx pixels aside); an
+// empty image counts as one colour.
+bool isSingleColour(const Image& image);
+
 }  // namespace vistrel::Imaging

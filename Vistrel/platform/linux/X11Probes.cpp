@@ -6,10 +6,12 @@
 #include <xcb/screensaver.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <stdexcept>
 
 #include "Vistrel/platform/linux/ApplicationIdentity.h"
 #include "Vistrel/platform/linux/DesktopEntries.h"
@@ -17,6 +19,7 @@
 #include "Vistrel/platform/linux/SessionLock.h"
 #include "Vistrel/platform/linux/X11Display.h"
 #include "Vistrel/platform/linux/X11Screenshot.h"
+#include "VistrelKit/base/Texts.h"
 
 namespace vistrel {
 namespace {
@@ -261,7 +264,21 @@ bool X11Probes::isSecureInputOn() {
   return false;
 }
 
+bool isWaylandSession(const char* sessionType, const char* waylandDisplay) {
+  if (sessionType && std::strcmp(sessionType, "wayland") == 0)
+    return true;
+  return waylandDisplay && *waylandDisplay;
+}
+
+std::optional<std::string> X11Probes::screenAccessProblem() {
+  if (isWaylandSession(std::getenv("XDG_SESSION_TYPE"), std::getenv("WAYLAND_DISPLAY")))
+    return std::string(texts::waylandUnsupported);
+  return std::nullopt;
+}
+
 bool X11Probes::hasScreenRecordingPermission() {
+  if (screenAccessProblem())
+    return false;
   const auto display = impl_->display();
   if (!display) {
     return false;
@@ -309,6 +326,9 @@ std::vector<DisplayFrame> X11Probes::displays() {
 
 Image X11Probes::captureScreen(const ExclusionRules& rules, std::optional<Point> center,
                                int maxWidth) {
+  // Pictures of XWayland's root window would be black or misleading frames.
+  if (const std::optional<std::string> problem = screenAccessProblem())
+    throw std::runtime_error(*problem);
   const auto display = impl_->display();
   if (!display) {
     throw CaptureError(CaptureError::Code::noDisplay);

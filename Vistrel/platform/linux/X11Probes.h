@@ -25,6 +25,11 @@ class X11Error : public std::runtime_error {
 // without one every probe answers "nothing there" and captureScreen throws CaptureError.
 //
 // Thread safety: every operation may be called from any thread, also concurrently.
+// True for a Wayland session, from the session's environment ($XDG_SESSION_TYPE,
+// $WAYLAND_DISPLAY; either may be null). There the X display is XWayland, whose root window does
+// not show the native windows.
+bool isWaylandSession(const char* sessionType, const char* waylandDisplay);
+
 class X11Probes final : public Probes {
  public:
   struct Options {
@@ -50,6 +55,7 @@ class X11Probes final : public Probes {
   bool requestScreenRecordingPermission() override;
   Image captureScreen(const ExclusionRules& rules, std::optional<Point> center,
                       int maxWidth) override;
+  std::optional<std::string> screenAccessProblem() override;
 
   // The monitors, in the server's order; the whole screen when RandR names none.
   std::vector<DisplayFrame> displays();

@@ -112,7 +112,7 @@ class AppModelTest : public ::testing::Test {
       AppEnvironment env;
       env.dataFolder = folder.path();
       env.keyStore = keys;
-      env.probes = probes;
+      env.probes = realProbes ? realProbes : std::shared_ptr<Probes>(probes);
       auto grabber = std::make_unique<FakeGrabber>();
       grabber_ = grabber.get();
       env.hotkeys = std::move(grabber);
@@ -200,6 +200,8 @@ class AppModelTest : public ::testing::Test {
   TemporaryFolder folder;
   std::shared_ptr<MemoryKeyStore> keys = std::make_shared<MemoryKeyStore>();
   std::shared_ptr<FakeProbes> probes = std::make_shared<FakeProbes>();
+  // The desktop's own probes in place of the fake ones, for tests on a real X server.
+  std::shared_ptr<Probes> realProbes;
   std::shared_ptr<FakeClipboard> clipboard = std::make_shared<FakeClipboard>();
   std::shared_ptr<FakeLoginItem> loginItem = std::make_shared<FakeLoginItem>();
   std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>(startMoment());

@@ -3,7 +3,10 @@
 #include <filesystem>
 
 #include "Vistrel/model/AppModel.h"
+#include "Vistrel/platform/linux/X11Probes.h"
+#include "VistrelKit/base/Texts.h"
 #include "tests/Vistrel/model/AppModelFixture.h"
+#include "tests/support/ScopedEnvironment.h"
 
 namespace vistrel {
 namespace {
@@ -454,6 +457,66 @@ TEST_F(AppModelTest, FailureThenUnchangedTickClearsTheError) {
   EXPECT_EQ(ticks.back().describe(), "Unchanged");
   EXPECT_EQ(model().captureError(), std::nullopt);
   EXPECT_EQ(model().statusLine(), "Recording · last change saved 10:00:00");
+}
+
+TEST_F(AppModelTest, AOneColourScreenIsNotStored) {
+  probes->state().blank = true;
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  ASSERT_EQ(ticks.size(), 1u);
+  EXPECT_EQ(ticks[0].kind, TickReport::Kind::captureFailed);
+  EXPECT_EQ(storedFrames(), 0);
+  EXPECT_EQ(model().statusLine(),
+            "Couldn't capture: the screen showed one colour only (blank or unreadable), so "
+            "nothing was saved");
+  probes->state().blank = false;
+  advance(5);
+  EXPECT_EQ(storedFrames(), 1);
+  EXPECT_EQ(model().captureError(), std::nullopt);
+}
+
+// The real probes on a real X server, in a session that says it is Wayland: the X display is
+// then XWayland, whose pictures must not be stored.
+TEST_F(AppModelTest, UnderWaylandNothingIsStoredAndTheStatusSaysWhy) {
+  testing::XvfbSession xvfb;
+  ScopedEnvironment session("XDG_SESSION_TYPE", "wayland");
+  ScopedEnvironment noWaylandDisplay("WAYLAND_DISPLAY", nullptr);
+  X11Probes::Options options;
+  options.display = xvfb.display();
+  options.sessionBusAddress = QStringLiteral("unix:path=/nonexistent/vistrel-test-bus");
+  options.systemBusAddress = options.sessionBusAddress;
+  auto x11 = std::make_shared<X11Probes>(options);
+  realProbes = x11;
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  advance(5);
+  ASSERT_GE(ticks.size(), 2u);
+  for (const TickReport& report : ticks)
+    EXPECT_FALSE(report.screenshotTaken);
+  EXPECT_EQ(storedFrames(), 0);
+  EXPECT_FALSE(model().screenRecording());
+  EXPECT_EQ(model().screenAccessProblem(), std::string(texts::waylandUnsupported));
+  EXPECT_EQ(model().skip(), SkipReason::noPermission());
+  EXPECT_EQ(model().statusLine(), texts::waylandUnsupported);
+  EXPECT_EQ(model().menuBarSymbol(), "exclamationmark.triangle");
+  // Asked directly, the probes refuse too.
+  EXPECT_THROW(x11->captureScreen(ExclusionRules({}, {}, false, false, std::nullopt), {}, 640),
+               std::runtime_error);
+}
+
+TEST(WaylandSession, IsToldBySessionTypeOrWaylandDisplay) {
+  const struct {
+    const char* type;
+    const char* display;
+    bool wayland;
+  } cases[] = {
+      {"wayland", nullptr, true}, {"x11", "wayland-0", true}, {nullptr, "wayland-0", true},
+      {"x11", nullptr, false},    {"x11", "", false},         {nullptr, nullptr, false},
+      {"tty", nullptr, false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(isWaylandSession(c.type, c.display), c.wayland)
+        << (c.type ? c.type : "null") << " / " << (c.display ? c.display : "null");
 }
 
 TEST_F(AppModelTest, TurningCaptureOffDuringATickLetsItFinishAndRunsNoMore) {

@@ -26,6 +26,9 @@ class FakeProbes final : public Probes {
     std::vector<DisplayFrame> displays{{0, 0, 1920, 1080}};
     // Thrown by captureScreen instead of taking a picture.
     std::exception_ptr captureFailure;
+    // A blanked screen: the display's colour everywhere, without the white line across the
+    // middle that every other fake screenshot has.
+    bool blank = false;
   };
 
   // What the last capture was asked and chose.
@@ -93,8 +96,10 @@ class FakeProbes final : public Probes {
     const DisplayFrame& frame = state_.displays[*chosen];
     const PixelSize size = captureSize(frame.width, frame.height, maxWidth);
     Image image(size.width, size.height, PixelFormat::rgbx);
-    const auto color = colorOfDisplay(*chosen);
+    const auto displayColor = colorOfDisplay(*chosen);
+    const std::array<std::uint8_t, 3> white{255, 255, 255};
     for (int y = 0; y < image.height(); ++y) {
+      const auto& color = !state_.blank && y == image.height() / 2 ? white : displayColor;
       std::uint8_t* pixel = image.row(y);
       for (int x = 0; x < image.width(); ++x, pixel += 4) {
         pixel[0] = color[0];

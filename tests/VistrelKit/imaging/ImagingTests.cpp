@@ -425,5 +425,19 @@ TEST(ImagingTest, DamagedOrHostileDataDecodesToNothing) {
   }
 }
 
+TEST(ImagingTest, SingleColourLooksAtEveryPixelButNotThePadding) {
+  for (const PixelFormat format : {PixelFormat::rgbx, PixelFormat::grey}) {
+    Image image(7, 5, format);
+    EXPECT_TRUE(Imaging::isSingleColour(image));
+    if (format == PixelFormat::rgbx) {
+      image.row(4)[4 * 6 + 3] = 255;  // the padding byte of the last pixel
+      EXPECT_TRUE(Imaging::isSingleColour(image));
+    }
+    image.row(4)[bytesPerPixel(format) * 6] = 1;  // the last pixel's first channel
+    EXPECT_FALSE(Imaging::isSingleColour(image));
+  }
+  EXPECT_TRUE(Imaging::isSingleColour(Image(0, 0, PixelFormat::rgbx)));
+}
+
 }  // namespace
 }  // namespace vistrel
