@@ -4,7 +4,8 @@
 # same texts (prefix indexes, same limit). The library is LibraryBench's generated one at 20,000
 # frames (built once, about ten minutes, kept in ${VISTREL_BENCH_CACHE:-~/.cache/vistrel-bench}).
 #
-#   bench/cli-startup.sh [BUILD_DIR]     default build-bench (Release); VISTREL_BENCH_RUNS=N
+#   bench/cli-startup.sh [BUILD_DIR]     default build-bench (Release); VISTREL_BENCH_RUNS=N;
+#                                        VISTREL_CLI=PATH times another vistrel-cli (an older build)
 #
 # Run it on an otherwise quiet machine.
 set -euo pipefail
@@ -25,7 +26,7 @@ cmake --build "$build" -j"${VISTREL_JOBS:-2}" --target LibraryBench vistrel-cli 
 # Builds the library when it is missing; the size benchmark itself takes a moment.
 VISTREL_BENCH_FRAMES=$frames "$build/bench/LibraryBench" --benchmark_filter=BM_Size >/dev/null
 
-exec python3 - "$build/Vistrel/vistrel-cli" "$cache/library-$frames" "$runs" <<'PYTHON'
+exec python3 - "${VISTREL_CLI:-$build/Vistrel/vistrel-cli}" "$cache/library-$((frames / 1000))k" "$runs" <<'PYTHON'
 import os, resource, sqlite3, statistics, subprocess, sys, tempfile, time
 
 cli, folder, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
