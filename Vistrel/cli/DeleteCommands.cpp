@@ -77,6 +77,9 @@ int runDelete(Session& session, const std::vector<std::string>& arguments) {
   }
   const auto library = session.openLibrary();
   printDeleted(session, deleting([&] { return library->remove(ids); }));
+  // The application purges deleted frames' terms in the background; a command ends only once
+  // they are gone, or the next open would have to finish it.
+  library->waitForPurge();
   return 0;
 }
 
@@ -96,6 +99,7 @@ int runDeleteRecent(Session& session, const std::vector<std::string>& arguments)
       recentDeletionSpan(minutes ? std::optional(static_cast<double>(*minutes)) : std::nullopt,
                          now(), library->calendar());
   printDeleted(session, deleting([&] { return library->deleteRange(span.start, span.end); }));
+  library->waitForPurge();
   return 0;
 }
 
@@ -111,6 +115,7 @@ int runCleanup(Session& session, const std::vector<std::string>& arguments) {
     settings.capGB = parseNumber(*cap, "--cap-gb");
   const auto library = session.openLibrary();
   printDeleted(session, library->cleanup(settings.retention(), now()));
+  library->waitForPurge();
   return 0;
 }
 
