@@ -338,8 +338,18 @@ std::string AppModel::formatStandard(Date date) const {
 // MARK: - Start-up and shut-down
 
 void AppModel::start() {
-  if (std::filesystem::exists(configFile()))
-    setConfig(ConfigFile::load(configFile()));
+  try {
+    if (std::filesystem::exists(configFile()))
+      setConfig(ConfigFile::load(configFile()));
+  } catch (const std::exception& error) {
+    // The defaults run instead; the screens say why nothing of the saved state shows.
+    setLibraryProblem("Couldn't read the data folder: " + std::string(error.what()));
+    refreshScreenAccess();
+    applyShortcut();
+    setSkip(SkipReason::off());
+    updateDerived();
+    return;
+  }
   refreshScreenAccess();
   openLibrary(false);
   applyShortcut();
@@ -412,6 +422,7 @@ void AppModel::refreshStats() {
     std::optional<std::vector<AppEntry>> apps;
   };
   const std::uint64_t used = libraryGeneration_;
+  const std::uint64_t request = ++statsRequest_;
   inBackground<Result>(
       [library = library_, now = env_.clock->now()] {
         Result result;
@@ -425,8 +436,9 @@ void AppModel::refreshStats() {
         }
         return result;
       },
-      [this, used](Result result) {
-        if (libraryGeneration_ != used)
+      [this, used, request](Result result) {
+        // An older count finishing late must not replace a newer one.
+        if (libraryGeneration_ != used || request != statsRequest_)
           return;
         setStats(result.stats.value_or(LibraryStats{}));
         setApps(std::move(result.apps).value_or(std::vector<AppEntry>{}));
@@ -468,26 +480,26 @@ void AppModel::runSearch(bool immediate) {
 }
 
 void AppModel::loadTimeline(bool keepPosition) {
-  loadTimelineThen(keepPosition, {});
-}
-
-void AppModel::loadTimelineThen(bool keepPosition, std::function<void()> then) {
+  const std::uint64_t request = ++timelineRequest_;
   if (!library_) {
     setTimelineStamps({});
-    if (then)
-      then();
     return;
   }
   const std::uint64_t used = libraryGeneration_;
   inBackground<std::optional<std::vector<FrameStamp>>>(
       [library = library_, day = timelineDay_] { return std::optional(library->dayStamps(day)); },
-      [this, used, keepPosition, then](std::optional<std::vector<FrameStamp>> result) {
-        if (libraryGeneration_ != used)
+      [this, used, request, keepPosition](std::optional<std::vector<FrameStamp>> result) {
+        // Answers can come back in any order; only the newest request's stamps are shown.
+        if (libraryGeneration_ != used || request != timelineRequest_)
           return;
         std::optional<std::int64_t> kept;
         if (keepPosition && timelineIndex_ >= 0 &&
             std::size_t(timelineIndex_) < timelineStamps_.size())
           kept = timelineStamps_[std::size_t(timelineIndex_)].id;
+        // A frame asked for by showInTimeline wins over the position kept or the newest, so
+        // the screen's own reload of the new day does not undo it.
+        if (timelineFocus_)
+          kept = timelineFocus_;
         std::vector<FrameStamp> stamps = std::move(result).value_or(std::vector<FrameStamp>{});
         int index = stamps.empty() ? 0 : int(stamps.size()) - 1;
         if (kept) {
@@ -496,10 +508,9 @@ void AppModel::loadTimelineThen(bool keepPosition, std::function<void()> then) {
           if (found != stamps.end())
             index = int(found - stamps.begin());
         }
+        timelineFocus_.reset();
         setTimelineStamps(std::move(stamps));
         setTimelineIndex(index);
-        if (then)
-          then();
       });
 }
 

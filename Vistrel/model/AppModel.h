@@ -275,7 +275,6 @@ class AppModel : public QObject {
   void setSearchedQuery(SearchQuery query);
   void setTimelineStamps(std::vector<FrameStamp> stamps);
   void installLibrary(std::shared_ptr<FrameLibrary> library);
-  void loadTimelineThen(bool keepPosition, std::function<void()> then);
   void updateDerived();
   std::string formatShort(Date date) const;
   std::string formatStandard(Date date) const;
@@ -332,6 +331,11 @@ class AppModel : public QObject {
   // Counts the libraries installed, so a result read from an earlier one is never applied.
   std::uint64_t libraryGeneration_ = 0;
   int pendingJobs_ = 0;
+  // Numbers the timeline and statistics requests, so that only the newest answer is applied.
+  std::uint64_t timelineRequest_ = 0;
+  std::uint64_t statsRequest_ = 0;
+  // The frame showInTimeline asked for, selected by the next timeline answer that has it.
+  std::optional<std::int64_t> timelineFocus_;
   // True from deleteEverything until its files are gone; no library opens meanwhile.
   bool destroying_ = false;
   QThreadPool pool_;  // last member: destroyed (and drained) first

@@ -179,15 +179,11 @@ void AppModel::deleteEverything() {
 
 void AppModel::showInTimeline(const FrameSummary& summary) {
   setOpenFrame(std::nullopt);
+  timelineFocus_ = summary.id;
   setTimelineDay(summary.date);
   if (pane_ != Pane::timeline)
     setPane(Pane::timeline);
-  loadTimelineThen(false, [this, id = summary.id] {
-    const auto found = std::find_if(timelineStamps_.begin(), timelineStamps_.end(),
-                                    [&](const FrameStamp& stamp) { return stamp.id == id; });
-    if (found != timelineStamps_.end())
-      setTimelineIndex(int(found - timelineStamps_.begin()));
-  });
+  loadTimeline(false);
 }
 
 }  // namespace vistrel

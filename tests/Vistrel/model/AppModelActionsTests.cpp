@@ -303,5 +303,37 @@ TEST_F(AppModelActionsTest, ShowInTimelineSelectsTheFrame) {
   EXPECT_EQ(model().timelineIndex(), 1);
 }
 
+TEST_F(AppModelActionsTest, TheTimelineShowsTheNewestRequestAndKeepsTheFrameAskedFor) {
+  startWithFrames({-2 * 86400, -86400 - 60, -86400 - 30, -86400 - 10, -60});
+  // Two quick day changes: whichever answer comes back first, the later day's stamps stay.
+  for (int round = 0; round < 20; ++round) {
+    model().setTimelineDay(startMoment() - Seconds(2 * 86400));
+    model().loadTimeline(false);
+    model().setTimelineDay(startMoment() - Seconds(86400));
+    model().loadTimeline(false);
+    settle();
+    ASSERT_EQ(model().timelineStamps().size(), 3u) << "round " << round;
+    ASSERT_EQ(model().timelineStamps().front().id, ids[1]);
+  }
+
+  // The screen reloads the new day itself as soon as the day changes; the frame still lands.
+  FrameSummary summary;
+  summary.id = ids[2];
+  summary.date = startMoment() + Seconds(-86400 - 30);
+  model().setTimelineDay(startMoment());
+  model().loadTimeline(false);
+  QObject::connect(&model(), &AppModel::timelineDayChanged, &model(),
+                   [this] { model().loadTimeline(false); });
+  model().showInTimeline(summary);
+  settle();
+  ASSERT_EQ(model().timelineStamps().size(), 3u);
+  EXPECT_EQ(model().timelineIndex(), 1);
+  EXPECT_EQ(model().timelineStamps()[1].id, ids[2]);
+  // Later reloads keep their usual rule.
+  model().loadTimeline(false);
+  settle();
+  EXPECT_EQ(model().timelineIndex(), 2);
+}
+
 }  // namespace
 }  // namespace vistrel
