@@ -1,5 +1,6 @@
 #include "Vistrel/model/AppModel.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QLocale>
 #include <QPointer>
@@ -95,6 +96,9 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
     };
   }
   hotkeys_ = new Hotkeys(std::move(env_.hotkeys), this);
+  // The settings are saved and the key grab released however the application ends its loop.
+  if (QCoreApplication* application = QCoreApplication::instance())
+    connect(application, &QCoreApplication::aboutToQuit, this, &AppModel::shutdown);
   timelineDay_ = env_.clock->now();
   lastCleanup_ = distantPast;
   searchedQuery_ = SearchQuery::parse("");

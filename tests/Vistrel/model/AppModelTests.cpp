@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QTimer>
 #include <filesystem>
 
 #include "Vistrel/model/AppModel.h"
@@ -324,6 +325,18 @@ TEST_F(AppModelTest, FifteenMinutePauseEndsByItself) {
   EXPECT_GE(*model().lastFrameAt(), until);
   advance(0.5);
   EXPECT_EQ(ConfigFile::load(model().configFile()).pausedUntil, std::nullopt);
+}
+
+TEST_F(AppModelTest, QuittingTheApplicationSavesAndReleasesTheHotKey) {
+  model().start();
+  ASSERT_TRUE(grabber().grabbed.has_value());
+  change([](VistrelConfig& c) { c.retentionDays = 3; });
+  ASSERT_TRUE(model().isSavePending());
+  ASSERT_FALSE(std::filesystem::exists(model().configFile()));
+  QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+  QCoreApplication::exec();
+  EXPECT_EQ(ConfigFile::load(model().configFile()).retentionDays, 3);
+  EXPECT_FALSE(grabber().grabbed.has_value());
 }
 
 TEST_F(AppModelTest, APauseRunningOutChangesTheDerivedValuesAtThatMoment) {
