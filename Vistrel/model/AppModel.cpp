@@ -407,12 +407,22 @@ void AppModel::installLibrary(std::shared_ptr<FrameLibrary> library) {
 
 void AppModel::applyShortcut() {
   QPointer<AppModel> self(this);
-  const bool registered = hotkeys_->registerHotkey(config_.pauseShortcut.keyCode,
-                                                   config_.pauseShortcut.modifiers, [self] {
-                                                     if (self)
-                                                       self->togglePause();
-                                                   });
-  setShortcutRefused(!registered);
+  hotkeys_->registerHotkey(config_.pauseShortcut.keyCode, config_.pauseShortcut.modifiers, [self] {
+    if (self)
+      self->togglePause();
+  });
+  const HotkeyGrabber::Result result = hotkeys_->lastResult();
+  setShortcutRefused(result == HotkeyGrabber::Result::taken);
+  if (assign(hotkeysUnavailable_, result == HotkeyGrabber::Result::unavailable))
+    Q_EMIT hotkeysUnavailableChanged();
+}
+
+void AppModel::suspendShortcut() {
+  hotkeys_->unregisterHotkey();
+}
+
+void AppModel::resumeShortcut() {
+  applyShortcut();
 }
 
 void AppModel::refreshStats() {

@@ -129,6 +129,8 @@ class AppModel : public QObject {
   const std::optional<Date>& lastFrameAt() const { return lastFrameAt_; }
   const std::optional<std::string>& captureError() const { return captureError_; }
   bool shortcutRefused() const { return shortcutRefused_; }
+  // No global hot key can be had on this desktop at all (no X display, or no such key).
+  bool hotkeysUnavailable() const { return hotkeysUnavailable_; }
   const LibraryStats& stats() const { return stats_; }
   const std::vector<AppEntry>& apps() const { return apps_; }
   const std::optional<std::string>& lastNotice() const { return lastNotice_; }
@@ -169,6 +171,11 @@ class AppModel : public QObject {
   bool isRecording() const;
   std::string menuBarSymbol() const;
   bool isPaused() const;
+
+  // While the shortcut recorder listens, the global hot key is let go so that pressing the
+  // current combination reaches the recorder; resuming grabs the configured one again.
+  void suspendShortcut();
+  void resumeShortcut();
 
   // Start-up and shut-down.
   void start();
@@ -230,6 +237,7 @@ class AppModel : public QObject {
   void lastFrameAtChanged();
   void captureErrorChanged();
   void shortcutRefusedChanged();
+  void hotkeysUnavailableChanged();
   void statsChanged();
   void appsChanged();
   void lastNoticeChanged();
@@ -304,6 +312,7 @@ class AppModel : public QObject {
   std::optional<Date> lastFrameAt_;
   std::optional<std::string> captureError_;
   bool shortcutRefused_ = false;
+  bool hotkeysUnavailable_ = false;
   LibraryStats stats_;
   std::vector<AppEntry> apps_;
   std::optional<std::string> lastNotice_;

@@ -14,6 +14,7 @@ bool Hotkeys::registerHotkey(std::uint32_t keyCode, Modifiers modifiers,
   unregisterHotkey();
   const Shortcut shortcut{keyCode, modifiers};
   const auto result = grabber_->grab(shortcut, [this] { schedulePressed(); });
+  lastResult_ = result;
   if (result != HotkeyGrabber::Result::grabbed) {
     if (result == HotkeyGrabber::Result::taken) {
       Q_EMIT refused(shortcut);

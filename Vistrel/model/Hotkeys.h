@@ -43,6 +43,8 @@ class Hotkeys : public QObject {
 
   // The registered combination, or none.
   const std::optional<Shortcut>& registered() const { return ref_; }
+  // What the desktop answered to the last registration.
+  HotkeyGrabber::Result lastResult() const { return lastResult_; }
 
  Q_SIGNALS:
   // Another application already holds the combination that was to be registered.
@@ -53,6 +55,7 @@ class Hotkeys : public QObject {
 
   std::unique_ptr<HotkeyGrabber> grabber_;
   std::optional<Shortcut> ref_;
+  HotkeyGrabber::Result lastResult_ = HotkeyGrabber::Result::grabbed;
   std::function<void()> handler_;
 };
 

@@ -126,6 +126,27 @@ TEST_F(AppModelTest, ChangedShortcutIsRegisteredAndARefusalIsShown) {
   EXPECT_EQ(ConfigFile::load(model().configFile()).pauseShortcut, Shortcut::defaultPause);
 }
 
+TEST_F(AppModelTest, HotKeysUnavailableIsNotARefusal) {
+  grabber().answer = HotkeyGrabber::Result::unavailable;
+  model().start();
+  EXPECT_TRUE(model().hotkeysUnavailable());
+  EXPECT_FALSE(model().shortcutRefused());
+  grabber().answer = HotkeyGrabber::Result::taken;
+  model().resumeShortcut();
+  EXPECT_FALSE(model().hotkeysUnavailable());
+  EXPECT_TRUE(model().shortcutRefused());
+}
+
+TEST_F(AppModelTest, TheShortcutRecorderSuspendsAndReappliesTheHotKey) {
+  model().start();
+  ASSERT_EQ(grabber().grabbed, Shortcut::defaultPause);
+  model().suspendShortcut();
+  EXPECT_EQ(grabber().grabbed, std::nullopt);
+  model().resumeShortcut();
+  EXPECT_EQ(grabber().grabbed, Shortcut::defaultPause);
+  EXPECT_FALSE(model().shortcutRefused());
+}
+
 TEST_F(AppModelTest, HotKeyTogglesThePause) {
   model().start();
   change([](VistrelConfig& c) { c.captureEnabled = true; });
