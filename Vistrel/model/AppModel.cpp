@@ -9,9 +9,9 @@
 #include <exception>
 #include <utility>
 
-#include "VistrelKit/settings/ConfigFile.h"
 #include "VistrelKit/imaging/Imaging.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
+#include "VistrelKit/settings/ConfigFile.h"
 
 namespace vistrel {
 namespace {
@@ -295,8 +295,12 @@ std::string AppModel::formatStandard(Date date) const {
 // MARK: - Start-up and shut-down
 
 void AppModel::start() {
-  if (std::filesystem::exists(configFile()))
-    setConfig(ConfigFile::load(configFile()));
+  if (std::filesystem::exists(configFile())) {
+    ConfigFile::Reading reading = ConfigFile::readFile(configFile());
+    if (!reading.exact)
+      inexactSettings_ = reading.config;
+    setConfig(std::move(reading.config));
+  }
   setScreenRecording(env_.probes->hasScreenRecordingPermission());
   openLibrary(false);
   applyShortcut();
@@ -575,7 +579,15 @@ void AppModel::saveNow() {
   cancel(saveTask_);
   if (!env_.saveSettings)
     return;
+  // A file read with losses is left as the user wrote it until they change a setting; then it is
+  // kept beside the new one, so nothing they wrote is lost for good.
+  if (inexactSettings_ && config_ == *inexactSettings_)
+    return;
   try {
+    if (inexactSettings_) {
+      ConfigFile::keepAsBroken(configFile());
+      inexactSettings_.reset();
+    }
     ConfigFile::save(config_, configFile());
   } catch (const std::exception& error) {
     showNotice("Couldn't save settings: " + std::string(error.what()));

@@ -11,20 +11,20 @@
 #include <string_view>
 #include <vector>
 
-#include "Vistrel/platform/Clipboard.h"
 #include "Vistrel/model/Clock.h"
 #include "Vistrel/model/DateRange.h"
 #include "Vistrel/model/Hotkeys.h"
 #include "Vistrel/model/Job.h"
+#include "Vistrel/platform/Clipboard.h"
 #include "Vistrel/platform/LoginItem.h"
 #include "Vistrel/platform/Probes.h"
 #include "VistrelKit/base/Calendar.h"
 #include "VistrelKit/capture/ExclusionRules.h"
-#include "VistrelKit/library/FrameLibrary.h"
-#include "VistrelKit/library/FrameRecords.h"
+#include "VistrelKit/capture/Recorder.h"
 #include "VistrelKit/imaging/Image.h"
 #include "VistrelKit/keys/KeyStore.h"
-#include "VistrelKit/capture/Recorder.h"
+#include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/library/FrameRecords.h"
 #include "VistrelKit/search/SearchQuery.h"
 #include "VistrelKit/settings/VistrelConfig.h"
 
@@ -281,6 +281,9 @@ class AppModel : public QObject {
   Hotkeys* hotkeys_ = nullptr;  // child of the model
 
   VistrelConfig config_;
+  // The settings as read from a file that held something the reading could not keep; while the
+  // settings are still these, nothing is saved over that file.
+  std::optional<VistrelConfig> inexactSettings_;
   Pane pane_ = Pane::search;
   std::shared_ptr<FrameLibrary> library_;
   std::shared_ptr<Recorder> recorder_;
