@@ -3,6 +3,7 @@
 #include <openssl/crypto.h>
 
 #include "VistrelKit/keys/FrameKeys.h"
+#include "VistrelKit/keys/VistrelCryptoError.h"
 
 namespace vistrel {
 
@@ -17,9 +18,17 @@ std::optional<MasterKey> loadOrCreate(KeyStore& store, bool mayCreate) {
   if (!mayCreate) {
     return std::nullopt;
   }
-  MasterKey key = generateKey();
-  store.save(key);
-  return key;
+  return store.create(generateKey());
+}
+
+MasterKey KeyStore::create(const MasterKey& candidate) {
+  if (auto existing = load())
+    return *existing;
+  save(candidate);
+  // Read back, so the caller seals with what the store really holds.
+  if (auto stored = load())
+    return *stored;
+  throw VistrelCryptoError::keychain(0);
 }
 
 }  // namespace vistrel

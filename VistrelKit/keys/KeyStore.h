@@ -37,14 +37,21 @@ class KeyStore {
   virtual std::optional<MasterKey> load() = 0;
   // Stores the key, replacing any key already stored.
   virtual void save(const MasterKey& key) = 0;
+  // Stores the candidate only when the store holds no key, and returns the key the store holds
+  // afterwards: the candidate, or the key another creator stored first. Never replaces a key.
+  // The default loads, saves when there is none and loads again; it is exclusive only among
+  // callers that hold one lock around it (FrameLibrary::open holds the data folder's). A store
+  // that can create exclusively by itself overrides it.
+  virtual MasterKey create(const MasterKey& candidate);
   // Removes the stored key; removing a missing key is no error.
   virtual void remove() = 0;
   // Where the key lives, for the Storage screen ("Secret Service", "key file ...").
   virtual std::string description() const = 0;
 };
 
-// Loads the stored key; when there is none and creation is allowed, makes a new random key,
-// saves it and returns it. Failures of load and save are passed on.
+// Loads the stored key; when there is none and creation is allowed, makes a new random key and
+// creates it in the store (see create), returning whichever key the store then holds. Failures of
+// load and save are passed on.
 std::optional<MasterKey> loadOrCreate(KeyStore& store, bool mayCreate);
 
 }  // namespace vistrel

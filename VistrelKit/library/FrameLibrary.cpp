@@ -1,7 +1,7 @@
 #include "VistrelKit/library/FrameLibrary.h"
-#include "VistrelKit/library/SQLiteDB.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +12,7 @@
 
 #include "VistrelKit/base/PrivateFiles.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
+#include "VistrelKit/library/SQLiteDB.h"
 
 namespace vistrel {
 
@@ -51,6 +52,32 @@ void precreateDatabaseFile(const fs::path& file) {
   }
 }
 
+// An exclusive advisory lock on a folder, held until destruction. flock() on the folder itself
+// needs no lock file, and the kernel drops it when a holder dies.
+class FolderLock {
+ public:
+  explicit FolderLock(const fs::path& folder)
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)) {
+    if (fd_ < 0)
+      throw fs::filesystem_error("Couldn't open the data folder", folder,
+                                 std::error_code(errno, std::generic_category()));
+    while (::flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        const int error = errno;
+        ::close(fd_);
+        throw fs::filesystem_error("Couldn't lock the data folder", folder,
+                                   std::error_code(error, std::generic_category()));
+      }
+    }
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  ~FolderLock() { ::close(fd_); }
+
+ private:
+  int fd_;
+};
+
 }  // namespace
 
 bool FrameLibrary::exists(const fs::path& folder) {
@@ -68,10 +95,22 @@ std::shared_ptr<FrameLibrary> FrameLibrary::open(const fs::path& folder, KeyStor
   if (!existed && !create) {
     return nullptr;
   }
-  const std::optional<MasterKey> masterKey = loadOrCreate(keyStore, !existed);
-  if (!masterKey) {
-    throw VistrelCryptoError::wrongKey();
+  if (existed) {
+    const std::optional<MasterKey> masterKey = loadOrCreate(keyStore, false);
+    if (!masterKey)
+      throw VistrelCryptoError::wrongKey();
+    return std::make_shared<FrameLibrary>(folder, FrameKeys::derive(*masterKey),
+                                          std::move(calendar));
   }
+  // Two first runs at once (the application and the command line) must not each make a key: the
+  // later save would replace the key the library is sealed with. One lock on the data folder
+  // covers "is there a library, the key, the schema, the check"; the second creator finds the
+  // first one's library and opens it with its key.
+  createPrivateFolders(folder);
+  const FolderLock lock(folder);
+  const std::optional<MasterKey> masterKey = loadOrCreate(keyStore, !exists(folder));
+  if (!masterKey)
+    throw VistrelCryptoError::wrongKey();
   return std::make_shared<FrameLibrary>(folder, FrameKeys::derive(*masterKey), std::move(calendar));
 }
 

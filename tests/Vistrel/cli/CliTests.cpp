@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -413,6 +415,44 @@ TEST_F(CliTest, ImageIsWrittenPrivatelyAndReplacesLinksRatherThanFollowingThem) 
   for (const auto& entry : fs::directory_iterator(temp.path()))
     EXPECT_THAT(entry.path().filename().string(), ::testing::Not(HasSubstr(".jpg.")))
         << "no temporary file is left beside the output";
+}
+
+// Two first runs at once used to make a key each, the later replacing the earlier, and left the
+// history sealed under a key nobody had. Every pair must end with one key that opens the library
+// and both frames in it. VISTREL_FIRST_RUN_PAIRS sets the number of pairs (the reliability
+// script runs more).
+TEST_F(CliTest, ConcurrentFirstRunsEndWithOneKeyThatOpensTheLibrary) {
+  const fs::path image = screen("hello.png", {"Hello"});
+  const char* configured = std::getenv("VISTREL_FIRST_RUN_PAIRS");
+  const int pairs = configured != nullptr ? std::atoi(configured) : 30;
+  ASSERT_GT(pairs, 0);
+  for (int pair = 0; pair < pairs; ++pair) {
+    const fs::path run = temp.path() / "first-runs" / std::to_string(pair);
+    const fs::path data = run / "data";
+    const fs::path key = run / "keys" / "history-key";
+    const auto ingest = [&](const std::string& name) {
+      const fs::path scratch = run / name;
+      fs::create_directories(scratch);
+      return testing::runIsolated({VISTREL_CLI_PATH, "--data-dir", data.string(), "--key-file",
+                                   key.string(), "ingest", "--app", name, image.string()},
+                                  scratch);
+    };
+    auto first = std::async(std::launch::async, ingest, "first");
+    auto second = std::async(std::launch::async, ingest, "second");
+    const Result a = first.get();
+    const Result b = second.get();
+    EXPECT_EQ(a.status, 0) << "pair " << pair << ": " << a.err;
+    EXPECT_EQ(b.status, 0) << "pair " << pair << ": " << b.err;
+
+    KeyFileStore store(key);
+    std::shared_ptr<FrameLibrary> library;
+    ASSERT_NO_THROW(library = FrameLibrary::open(data, store, false, Calendar::systemDefault()))
+        << "pair " << pair << ": the stored key does not open the library";
+    ASSERT_TRUE(library);
+    EXPECT_EQ(library->stats(now()).frames, 2) << "pair " << pair;
+    library.reset();
+    fs::remove_all(run);
+  }
 }
 
 TEST_F(CliTest, ReadingCommandsCreateNothing) {
