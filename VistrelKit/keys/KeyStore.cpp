@@ -1,15 +1,9 @@
 #include "VistrelKit/keys/KeyStore.h"
 
-#include <openssl/crypto.h>
-
 #include "VistrelKit/keys/FrameKeys.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
 
 namespace vistrel {
-
-MasterKey::~MasterKey() {
-  OPENSSL_cleanse(bytes_.data(), bytes_.size());
-}
 
 std::optional<MasterKey> loadOrCreate(KeyStore& store, bool mayCreate) {
   if (auto key = store.load()) {

@@ -6,25 +6,24 @@
 #include <optional>
 #include <string>
 
+#include "VistrelKit/keys/LockedKeyBytes.h"
+
 namespace vistrel {
 
-// The 32-byte master key. The only key material that is ever stored; its bytes are wiped
-// when the value goes away.
+// The 32-byte master key. The only key material that is ever stored; its bytes live in locked,
+// undumped memory and are wiped when the value goes away.
 class MasterKey {
  public:
-  static constexpr std::size_t size = 32;
-  using Storage = std::array<std::uint8_t, size>;
+  static constexpr std::size_t size = LockedKeyBytes::size;
+  using Storage = LockedKeyBytes::Storage;
 
   explicit MasterKey(const Storage& bytes) : bytes_(bytes) {}
-  MasterKey(const MasterKey&) = default;
-  MasterKey& operator=(const MasterKey&) = default;
-  ~MasterKey();
 
-  const Storage& bytes() const { return bytes_; }
+  const Storage& bytes() const { return bytes_.get(); }
   friend bool operator==(const MasterKey&, const MasterKey&) = default;
 
  private:
-  Storage bytes_;
+  LockedKeyBytes bytes_;
 };
 
 // Keeps the master key. Implementations must be safe to call from any thread.
