@@ -15,6 +15,7 @@
 #include "VistrelKit/keys/VistrelCryptoError.h"
 #include "VistrelKit/library/LibraryOwnership.h"
 #include "VistrelKit/library/SQLiteDB.h"
+#include "VistrelKit/library/Transaction.h"
 
 namespace vistrel {
 
@@ -160,6 +161,21 @@ FrameLibrary::FrameLibrary(fs::path folder, FrameKeys keys, Calendar calendar)
   fs::permissions(database, fs::perms::owner_read | fs::perms::owner_write,
                   fs::perm_options::replace);
   checkKeyLocked();
+  deletedTermsPending_ = db_->prepare("SELECT 1 FROM info WHERE k = 'purge_pending'").step();
+  if (deletedTermsPending_) {
+    requestPurgeLocked();
+  }
+}
+
+FrameLibrary::~FrameLibrary() {
+  {
+    const std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  purgeChanged_.notify_all();
+  if (purger_.joinable()) {
+    purger_.join();
+  }
 }
 
 void FrameLibrary::checkKey() {
@@ -190,7 +206,7 @@ void FrameLibrary::checkKeyLocked() {
 
 std::int64_t FrameLibrary::allocateID() {
   const std::lock_guard lock(mutex_);
-  return inTransaction([this] { return allocateIDLocked(); });
+  return inTransaction(*db_, [this] { return allocateIDLocked(); });
 }
 
 std::int64_t FrameLibrary::allocateIDLocked() {
