@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The long reliability run: the crash-safety test with many kills (200 unless told otherwise),
-# then the fault-injection and privacy-scan tests, in a RelWithDebInfo tree.
+# then the fault-injection and privacy-scan tests and 100 pairs of concurrent first runs
+# (VISTREL_FIRST_RUN_PAIRS), in a RelWithDebInfo tree.
 #
 #   scripts/reliability.sh               200 kills
 #   VISTREL_CRASH_KILLS=1000 scripts/reliability.sh
@@ -21,3 +22,8 @@ cmake --build build -j"$jobs" --target CrashDriver CrashSafetyTests FrameLibrary
 build/tests/CrashSafetyTests
 build/tests/FrameLibraryFaultTests
 build/tests/PrivacyScanTests
+
+# Concurrent first runs of the command line, many more pairs than the normal test run.
+cmake --build build -j"$jobs" --target CliTests
+VISTREL_FIRST_RUN_PAIRS=${VISTREL_FIRST_RUN_PAIRS:-100} build/tests/Vistrel/CliTests \
+  --gtest_filter=CliTest.ConcurrentFirstRunsEndWithOneKeyThatOpensTheLibrary

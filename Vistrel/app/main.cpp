@@ -15,6 +15,7 @@
 
 #include "Vistrel/model/AppModel.h"
 #include "Vistrel/platform/linux/LinuxEnvironment.h"
+#include "VistrelKit/base/ProcessHardening.h"
 
 namespace {
 
@@ -60,6 +61,11 @@ std::optional<Options> parse(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is read: the history's keys and text must not be readable by other programs.
+  if (const auto problem = vistrel::hardenProcess()) {
+    std::cerr << "vistrel: " << *problem << '\n';
+    return 1;
+  }
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::cout << usageText;

@@ -2,6 +2,7 @@
 // folder.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 
 #include "Vistrel/cli/Arguments.h"
 #include "Vistrel/cli/Commands.h"
+#include "Vistrel/cli/TerminalText.h"
 #include "VistrelKit/base/Base64.h"
 #include "VistrelKit/base/DateRange.h"
 #include "VistrelKit/library/FrameLibrary.h"
@@ -125,25 +127,45 @@ void printWritten(Session& session, const std::filesystem::path& file, std::size
     session.out() << "Wrote " << bytes << " bytes to " << file.string() << '\n';
 }
 
-// Replaces the file's content; a new file is readable by its owner only, as the history is.
+// Writes the whole content to a new file beside the target and renames it over the target: the
+// result is readable by its owner only whatever the old file's mode was, a link at the target is
+// replaced rather than followed, and a failed write leaves the old file as it was.
 void writePrivateFile(const std::filesystem::path& file, const Bytes& bytes) {
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const auto failure = [&](int error) {
+    return CommandFailure("Couldn't write " + file.string() + ": " + std::strerror(error));
+  };
+  std::string temporary = file.string() + ".XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0)
-    throw CommandFailure("Couldn't write " + file.string() + ": " + std::strerror(errno));
+    throw failure(errno);
+  const auto abandon = [&](int error) {
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return failure(error);
+  };
+  if (::fchmod(fd, 0600) != 0)
+    throw abandon(errno);
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (n < 0 && errno == EINTR)
       continue;
-    if (n < 0) {
-      const int error = errno;
-      ::close(fd);
-      throw CommandFailure("Couldn't write " + file.string() + ": " + std::strerror(error));
-    }
+    if (n < 0)
+      throw abandon(errno);
     written += static_cast<std::size_t>(n);
   }
-  if (::close(fd) != 0)
-    throw CommandFailure("Couldn't write " + file.string() + ": " + std::strerror(errno));
+  if (::fsync(fd) != 0)
+    throw abandon(errno);
+  if (::close(fd) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    throw failure(error);
+  }
+  if (::rename(temporary.c_str(), file.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    throw failure(error);
+  }
 }
 
 }  // namespace
@@ -193,10 +215,11 @@ int runSearch(Session& session, const std::vector<std::string>& arguments) {
   if (hits.empty())
     out << "No frames found.\n";
   for (const FrameSummary& hit : hits) {
-    out << '#' << hit.id << "  " << localTimeText(hit.date) << "  " << hit.meta.appName;
+    out << '#' << hit.id << "  " << localTimeText(hit.date) << "  "
+        << terminalSafe(hit.meta.appName);
     if (hit.meta.title)
-      out << " - " << *hit.meta.title;
-    out << "\n    " << hit.snippet() << '\n';
+      out << " - " << terminalSafe(*hit.meta.title);
+    out << "\n    " << terminalSafe(hit.snippet()) << '\n';
   }
   return 0;
 }
@@ -228,14 +251,15 @@ int runShow(Session& session, const std::vector<std::string>& arguments) {
   }
   std::ostream& out = session.out();
   out << "Frame " << frame->id << ", " << localTimeText(frame->date) << '\n'
-      << "App:   " << meta.appName << (meta.bundleID ? " (" + *meta.bundleID + ")" : "") << '\n';
+      << "App:   " << terminalSafe(meta.appName)
+      << (meta.bundleID ? " (" + terminalSafe(*meta.bundleID) + ")" : "") << '\n';
   if (meta.title)
-    out << "Title: " << *meta.title << '\n';
+    out << "Title: " << terminalSafe(*meta.title) << '\n';
   out << "Size:  " << meta.width << " x " << meta.height << '\n'
       << meta.lines.size() << (meta.lines.size() == 1 ? " text line" : " text lines")
       << (meta.lines.empty() ? "\n" : ":\n");
   for (const TextLine& line : meta.lines)
-    out << "  " << line.text << '\n';
+    out << "  " << terminalSafe(line.text) << '\n';
   return 0;
 }
 
@@ -295,8 +319,9 @@ int runApps(Session& session, const std::vector<std::string>& arguments) {
   if (apps.empty())
     session.out() << "No applications have frames.\n";
   for (const AppEntry& app : apps) {
-    session.out() << app.count << (app.count == 1 ? " frame   " : " frames  ") << app.name
-                  << (app.bundleID ? " (" + *app.bundleID + ")" : "") << '\n';
+    session.out() << app.count << (app.count == 1 ? " frame   " : " frames  ")
+                  << terminalSafe(app.name)
+                  << (app.bundleID ? " (" + terminalSafe(*app.bundleID) + ")" : "") << '\n';
   }
   return 0;
 }

@@ -5,12 +5,13 @@
 #include <ctime>
 #include <exception>
 
+#include "Vistrel/cli/TerminalText.h"
 #include "VistrelKit/base/Calendar.h"
-#include "VistrelKit/settings/ConfigFile.h"
-#include "VistrelKit/library/FrameLibrary.h"
 #include "VistrelKit/keys/KeyFileStore.h"
 #include "VistrelKit/keys/PlatformKeyStore.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
+#include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/settings/ConfigFile.h"
 
 namespace vistrel::cli {
 
@@ -70,11 +71,15 @@ std::shared_ptr<FrameLibrary> Session::open(bool create) {
 }
 
 void Session::printJSON(const nlohmann::ordered_json& value) {
-  out_ << value.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+  out_ << terminalSafeJSON(
+              value.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace))
+       << '\n';
 }
 
 void Session::printJSONLine(const nlohmann::ordered_json& value) {
-  out_ << value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+  out_ << terminalSafeJSON(
+              value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace))
+       << std::endl;
 }
 
 std::int64_t parseInteger(const std::string& text, const std::string& what) {

@@ -59,7 +59,8 @@ class Session {
   std::shared_ptr<FrameLibrary> openOrCreateLibrary();
 
   // Writes a JSON document (pretty) or one JSON line (compact); text that is not UTF-8 (a window
-  // title from a misbehaving client) is written with replacement characters.
+  // title from a misbehaving client) is written with replacement characters, and control and bidi
+  // characters as \u escapes, so the value is exact and the terminal untouched.
   void printJSON(const nlohmann::ordered_json& value);
   void printJSONLine(const nlohmann::ordered_json& value);
 

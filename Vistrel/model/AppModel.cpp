@@ -343,8 +343,12 @@ std::string AppModel::formatStandard(Date date) const {
 
 void AppModel::start() {
   try {
-    if (std::filesystem::exists(configFile()))
-      setConfig(ConfigFile::load(configFile()));
+    if (std::filesystem::exists(configFile())) {
+      ConfigFile::Reading reading = ConfigFile::readFile(configFile());
+      if (!reading.exact)
+        inexactSettings_ = reading.config;
+      setConfig(std::move(reading.config));
+    }
   } catch (const std::exception& error) {
     // The defaults run instead; the screens say why nothing of the saved state shows.
     setLibraryProblem("Couldn't read the data folder: " + std::string(error.what()));
@@ -645,7 +649,15 @@ void AppModel::saveNow() {
   cancel(saveTask_);
   if (!env_.saveSettings)
     return;
+  // A file read with losses is left as the user wrote it until they change a setting; then it is
+  // kept beside the new one, so nothing they wrote is lost for good.
+  if (inexactSettings_ && config_ == *inexactSettings_)
+    return;
   try {
+    if (inexactSettings_) {
+      ConfigFile::keepAsBroken(configFile());
+      inexactSettings_.reset();
+    }
     ConfigFile::save(config_, configFile());
   } catch (const std::exception& error) {
     showNotice("Couldn't save settings: " + std::string(error.what()));

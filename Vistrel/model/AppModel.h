@@ -302,6 +302,9 @@ class AppModel : public QObject {
   Hotkeys* hotkeys_ = nullptr;  // child of the model
 
   VistrelConfig config_;
+  // The settings as read from a file that held something the reading could not keep; while the
+  // settings are still these, nothing is saved over that file.
+  std::optional<VistrelConfig> inexactSettings_;
   Pane pane_ = Pane::search;
   std::shared_ptr<FrameLibrary> library_;
   std::shared_ptr<Recorder> recorder_;

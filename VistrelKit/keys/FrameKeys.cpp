@@ -30,10 +30,6 @@ SymmetricKey deriveOne(const MasterKey& masterKey, std::string_view info) {
 
 }  // namespace
 
-SymmetricKey::~SymmetricKey() {
-  OPENSSL_cleanse(bytes_.data(), bytes_.size());
-}
-
 MasterKey generateKey() {
   MasterKey::Storage bytes{};
   crypto::randomBytes(bytes);

@@ -15,23 +15,21 @@ namespace crypto {
 class HmacSha256;
 }
 
-// A 256-bit working key. Its bytes are wiped when the value goes away.
+// A 256-bit working key. Its bytes live in locked, undumped memory and are wiped when the value
+// goes away.
 class SymmetricKey {
  public:
-  static constexpr std::size_t size = 32;
-  using Storage = std::array<std::uint8_t, size>;
+  static constexpr std::size_t size = LockedKeyBytes::size;
+  using Storage = LockedKeyBytes::Storage;
 
-  SymmetricKey() : bytes_{} {}
+  SymmetricKey() : bytes_(Storage{}) {}
   explicit SymmetricKey(const Storage& bytes) : bytes_(bytes) {}
-  SymmetricKey(const SymmetricKey&) = default;
-  SymmetricKey& operator=(const SymmetricKey&) = default;
-  ~SymmetricKey();
 
-  const Storage& bytes() const { return bytes_; }
+  const Storage& bytes() const { return bytes_.get(); }
   friend bool operator==(const SymmetricKey&, const SymmetricKey&) = default;
 
  private:
-  Storage bytes_;
+  LockedKeyBytes bytes_;
 };
 
 // A fresh random master key from the system's CSPRNG.

@@ -191,25 +191,57 @@ std::optional<MasterKey> KeyFileStore::load() {
   return key;
 }
 
-void KeyFileStore::save(const MasterKey& key) {
-  if (path_.empty())
+namespace {
+
+// Writes the key to a flushed 0600 temporary file beside the key file, in made folders, and hands
+// it to `place`, which puts it at the key file's name.
+template <typename Place>
+void writeKeyFile(const std::filesystem::path& path, const MasterKey& key, Place place) {
+  if (path.empty())
     failWithErrno(ENOENT);
-  std::filesystem::path folder = path_.parent_path();
+  std::filesystem::path folder = path.parent_path();
   if (folder.empty())
     folder = ".";
   makeFolders(folder);
 
-  TemporaryFile temporary(path_);
+  TemporaryFile temporary(path);
   if (::fchmod(temporary.fd().get(), 0600) != 0)
     failWithErrno(errno);
   writeAll(temporary.fd().get(), key.bytes().data(), key.bytes().size());
   if (::fsync(temporary.fd().get()) != 0)
     failWithErrno(errno);
   temporary.fd().close();
-  if (::rename(temporary.name(), path_.c_str()) != 0)
-    failWithErrno(errno);
-  temporary.renamedTo();
+  place(temporary);
   syncFolder(folder);
+}
+
+}  // namespace
+
+void KeyFileStore::save(const MasterKey& key) {
+  writeKeyFile(path_, key, [&](TemporaryFile& temporary) {
+    if (::rename(temporary.name(), path_.c_str()) != 0)
+      failWithErrno(errno);
+    temporary.renamedTo();
+  });
+}
+
+MasterKey KeyFileStore::create(const MasterKey& candidate) {
+  if (auto existing = load())
+    return *existing;
+  bool placed = false;
+  writeKeyFile(path_, candidate, [&](TemporaryFile& temporary) {
+    // link() never replaces: the key file appears whole, and only once. The temporary name is
+    // removed by TemporaryFile either way.
+    if (::link(temporary.name(), path_.c_str()) == 0)
+      placed = true;
+    else if (errno != EEXIST)
+      failWithErrno(errno);
+  });
+  if (placed)
+    return candidate;
+  if (auto winner = load())
+    return *winner;
+  failWithErrno(ENOENT);
 }
 
 void KeyFileStore::remove() {

@@ -32,6 +32,9 @@ class KeyFileStore : public KeyStore {
 
   std::optional<MasterKey> load() override;
   void save(const MasterKey& key) override;
+  // As save, but the finished temporary file is linked to the key file's name, which fails when
+  // a key file exists: of two creators, the second gets the first one's key.
+  MasterKey create(const MasterKey& candidate) override;
   void remove() override;
   // "Key file <path>".
   std::string description() const override;

@@ -1,14 +1,9 @@
 #include "VistrelKit/keys/KeyStore.h"
 
-#include <openssl/crypto.h>
-
 #include "VistrelKit/keys/FrameKeys.h"
+#include "VistrelKit/keys/VistrelCryptoError.h"
 
 namespace vistrel {
-
-MasterKey::~MasterKey() {
-  OPENSSL_cleanse(bytes_.data(), bytes_.size());
-}
 
 std::optional<MasterKey> loadOrCreate(KeyStore& store, bool mayCreate) {
   if (auto key = store.load()) {
@@ -17,9 +12,17 @@ std::optional<MasterKey> loadOrCreate(KeyStore& store, bool mayCreate) {
   if (!mayCreate) {
     return std::nullopt;
   }
-  MasterKey key = generateKey();
-  store.save(key);
-  return key;
+  return store.create(generateKey());
+}
+
+MasterKey KeyStore::create(const MasterKey& candidate) {
+  if (auto existing = load())
+    return *existing;
+  save(candidate);
+  // Read back, so the caller seals with what the store really holds.
+  if (auto stored = load())
+    return *stored;
+  throw VistrelCryptoError::keychain(0);
 }
 
 }  // namespace vistrel

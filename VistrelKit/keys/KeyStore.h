@@ -6,25 +6,24 @@
 #include <optional>
 #include <string>
 
+#include "VistrelKit/keys/LockedKeyBytes.h"
+
 namespace vistrel {
 
-// The 32-byte master key. The only key material that is ever stored; its bytes are wiped
-// when the value goes away.
+// The 32-byte master key. The only key material that is ever stored; its bytes live in locked,
+// undumped memory and are wiped when the value goes away.
 class MasterKey {
  public:
-  static constexpr std::size_t size = 32;
-  using Storage = std::array<std::uint8_t, size>;
+  static constexpr std::size_t size = LockedKeyBytes::size;
+  using Storage = LockedKeyBytes::Storage;
 
   explicit MasterKey(const Storage& bytes) : bytes_(bytes) {}
-  MasterKey(const MasterKey&) = default;
-  MasterKey& operator=(const MasterKey&) = default;
-  ~MasterKey();
 
-  const Storage& bytes() const { return bytes_; }
+  const Storage& bytes() const { return bytes_.get(); }
   friend bool operator==(const MasterKey&, const MasterKey&) = default;
 
  private:
-  Storage bytes_;
+  LockedKeyBytes bytes_;
 };
 
 // Keeps the master key. Implementations must be safe to call from any thread.
@@ -37,14 +36,21 @@ class KeyStore {
   virtual std::optional<MasterKey> load() = 0;
   // Stores the key, replacing any key already stored.
   virtual void save(const MasterKey& key) = 0;
+  // Stores the candidate only when the store holds no key, and returns the key the store holds
+  // afterwards: the candidate, or the key another creator stored first. Never replaces a key.
+  // The default loads, saves when there is none and loads again; it is exclusive only among
+  // callers that hold one lock around it (FrameLibrary::open holds the data folder's). A store
+  // that can create exclusively by itself overrides it.
+  virtual MasterKey create(const MasterKey& candidate);
   // Removes the stored key; removing a missing key is no error.
   virtual void remove() = 0;
   // Where the key lives, for the Storage screen ("Secret Service", "key file ...").
   virtual std::string description() const = 0;
 };
 
-// Loads the stored key; when there is none and creation is allowed, makes a new random key,
-// saves it and returns it. Failures of load and save are passed on.
+// Loads the stored key; when there is none and creation is allowed, makes a new random key and
+// creates it in the store (see create), returning whichever key the store then holds. Failures of
+// load and save are passed on.
 std::optional<MasterKey> loadOrCreate(KeyStore& store, bool mayCreate);
 
 }  // namespace vistrel

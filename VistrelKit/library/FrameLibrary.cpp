@@ -1,6 +1,7 @@
 #include "VistrelKit/library/FrameLibrary.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,9 +11,11 @@
 #include <limits>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include "VistrelKit/base/PrivateFiles.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
+#include "VistrelKit/library/LibraryOwnership.h"
 #include "VistrelKit/library/SQLiteDB.h"
 #include "VistrelKit/library/Transaction.h"
 
@@ -54,6 +57,46 @@ void precreateDatabaseFile(const fs::path& file) {
   }
 }
 
+// An exclusive advisory lock on a folder, held until destruction. flock() on the folder itself
+// needs no lock file, and the kernel drops it when a holder dies. A folder removed and made anew
+// while we waited is locked again, so that every holder locks the folder that is at the path.
+class FolderLock {
+ public:
+  explicit FolderLock(const fs::path& folder) {
+    while (true) {
+      createPrivateFolders(folder);
+      fd_ = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (fd_ < 0)
+        fail(folder, errno);
+      while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno != EINTR)
+          fail(folder, errno);
+      }
+      struct stat locked {};
+      struct stat current {};
+      if (::fstat(fd_, &locked) != 0)
+        fail(folder, errno);
+      if (::lstat(folder.c_str(), &current) == 0 && current.st_dev == locked.st_dev &&
+          current.st_ino == locked.st_ino)
+        return;
+      ::close(std::exchange(fd_, -1));
+    }
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  ~FolderLock() { ::close(fd_); }
+
+ private:
+  [[noreturn]] void fail(const fs::path& folder, int error) {
+    if (fd_ >= 0)
+      ::close(std::exchange(fd_, -1));
+    throw fs::filesystem_error("Couldn't lock the data folder", folder,
+                               std::error_code(error, std::generic_category()));
+  }
+
+  int fd_ = -1;
+};
+
 }  // namespace
 
 std::vector<std::string> FrameLibrary::destroy(const fs::path& folder, KeyStore& keyStore) {
@@ -88,21 +131,46 @@ fs::path FrameLibrary::databaseURL(const fs::path& folder) {
 
 std::shared_ptr<FrameLibrary> FrameLibrary::open(const fs::path& folder, KeyStore& keyStore,
                                                  bool create, Calendar calendar) {
+  // Before the key store is asked or anything is made: a folder or file that is not the user's
+  // own is refused untouched.
+  claimLibraryFiles(folder);
   const bool existed = exists(folder);
   if (!existed && !create) {
     return nullptr;
   }
-  const std::optional<MasterKey> masterKey = loadOrCreate(keyStore, !existed);
-  if (!masterKey) {
-    throw VistrelCryptoError::wrongKey();
+  if (existed) {
+    const std::optional<MasterKey> masterKey = loadOrCreate(keyStore, false);
+    if (!masterKey)
+      throw VistrelCryptoError::wrongKey();
+    return std::make_shared<FrameLibrary>(folder, FrameKeys::derive(*masterKey),
+                                          std::move(calendar));
   }
+  // Two first runs at once (the application and the command line) must not each make a key: the
+  // later save would replace the key the library is sealed with. One lock on the data folder
+  // covers "is there a library, the key, the schema, the check"; the second creator finds the
+  // first one's library and opens it with its key.
+  std::error_code missing;
+  const bool madeFolder = !fs::exists(folder, missing);
+  const FolderLock lock(folder);
+  std::optional<MasterKey> masterKey;
+  try {
+    masterKey = loadOrCreate(keyStore, !exists(folder));
+  } catch (...) {
+    // A key store that failed leaves no trace: the folder made for the library goes again
+    // (rmdir removes only an empty folder, so another creator's files stay).
+    if (madeFolder)
+      ::rmdir(folder.c_str());
+    throw;
+  }
+  if (!masterKey)
+    throw VistrelCryptoError::wrongKey();
   return std::make_shared<FrameLibrary>(folder, FrameKeys::derive(*masterKey), std::move(calendar));
 }
 
 FrameLibrary::FrameLibrary(fs::path folder, FrameKeys keys, Calendar calendar)
     : folder_(std::move(folder)), keys_(std::move(keys)), calendar_(std::move(calendar)) {
+  claimLibraryFiles(folder_);
   createPrivateFolders(folder_ / "frames");
-  ::chmod(folder_.c_str(), 0700);  // best effort: a folder we cannot tighten still works
 
   const fs::path database = databaseURL();
   precreateDatabaseFile(database);

@@ -262,51 +262,63 @@ std::optional<ExcludedApp> readExcludedApp(json& value) {
   return ExcludedApp{std::move(*id), std::move(*display)};
 }
 
+// A list keeps every element that decodes; a bad one costs only itself, so one damaged entry
+// cannot take the user's other exclusions with it. A list whose every element is bad falls back to
+// the default like any other unreadable value: an empty list would switch the protection off.
 template <typename Element, typename Reader>
-std::optional<std::vector<Element>> readList(json& value, Reader readElement) {
-  if (!value.is_array())
-    return std::nullopt;
-  std::vector<Element> list;
-  list.reserve(value.size());
-  for (auto& element : value) {
-    auto item = readElement(element);
-    if (!item)
+auto listReader(Reader readElement, bool& exact) {
+  return [readElement, &exact](json& value) -> std::optional<std::vector<Element>> {
+    if (!value.is_array())
       return std::nullopt;
-    list.push_back(std::move(*item));
-  }
-  return list;
+    std::vector<Element> list;
+    list.reserve(value.size());
+    for (auto& element : value) {
+      if (auto item = readElement(element))
+        list.push_back(std::move(*item));
+      else
+        exact = false;
+    }
+    if (list.empty() && !value.empty())
+      return std::nullopt;
+    return list;
+  };
 }
 
-// Takes the field's stored value when the key is present and decodes, else keeps the default.
+// Takes the field's stored value when the key is present and decodes, else keeps the default
+// and notes that the file held something this reading could not keep.
 template <typename Field, typename Reader>
-void readField(json& object, const char* key, Field& field, Reader reader) {
+void readField(json& object, const char* key, Field& field, Reader reader, bool& exact) {
   const auto found = object.find(key);
   if (found == object.end())
     return;
   if (auto value = reader(*found))
     field = std::move(*value);
+  else
+    exact = false;
 }
 
-VistrelConfig decodeRecord(json& object) {
-  VistrelConfig config;
-  readField(object, keyCaptureEnabled, config.captureEnabled, readBool);
-  readField(object, keyInterval, config.interval, readDouble);
-  readField(object, keyPauseShortcut, config.pauseShortcut, readShortcut);
-  readField(object, keyPausedUntil, config.pausedUntil, readDate);
-  readField(object, keyRetentionDays, config.retentionDays, readInteger<int>);
-  readField(object, keyCapGB, config.capGB, readDouble);
+ConfigFile::Reading decodeRecord(json& object) {
+  ConfigFile::Reading reading;
+  VistrelConfig& config = reading.config;
+  bool& exact = reading.exact;
+  readField(object, keyCaptureEnabled, config.captureEnabled, readBool, exact);
+  readField(object, keyInterval, config.interval, readDouble, exact);
+  readField(object, keyPauseShortcut, config.pauseShortcut, readShortcut, exact);
+  readField(object, keyPausedUntil, config.pausedUntil, readDate, exact);
+  readField(object, keyRetentionDays, config.retentionDays, readInteger<int>, exact);
+  readField(object, keyCapGB, config.capGB, readDouble, exact);
   readField(object, keyExcludedApps, config.excludedApps,
-            [](json& value) { return readList<ExcludedApp>(value, readExcludedApp); });
+            listReader<ExcludedApp>(readExcludedApp, exact), exact);
   readField(object, keyExcludedTitleWords, config.excludedTitleWords,
-            [](json& value) { return readList<std::string>(value, readString); });
-  readField(object, keySkipPrivateWindows, config.skipPrivateWindows, readBool);
-  readField(object, keySkipSecureInput, config.skipSecureInput, readBool);
-  readField(object, keyStopWhenIdle, config.stopWhenIdle, readBool);
-  readField(object, keyIdleMinutes, config.idleMinutes, readDouble);
-  readField(object, keyMaxWidth, config.maxWidth, readInteger<int>);
-  readField(object, keyOnboardingDone, config.onboardingDone, readBool);
+            listReader<std::string>(readString, exact), exact);
+  readField(object, keySkipPrivateWindows, config.skipPrivateWindows, readBool, exact);
+  readField(object, keySkipSecureInput, config.skipSecureInput, readBool, exact);
+  readField(object, keyStopWhenIdle, config.stopWhenIdle, readBool, exact);
+  readField(object, keyIdleMinutes, config.idleMinutes, readDouble, exact);
+  readField(object, keyMaxWidth, config.maxWidth, readInteger<int>, exact);
+  readField(object, keyOnboardingDone, config.onboardingDone, readBool, exact);
   config.version = 1;
-  return config;
+  return reading;
 }
 
 json finiteNumber(double value, const char* key) {
@@ -488,7 +500,7 @@ std::string encode(const VistrelConfig& config) {
   }
 }
 
-VistrelConfig decode(std::string_view text) {
+Reading read(std::string_view text) {
   RecordFilter filter;
   bool parsed = false;
   try {
@@ -498,15 +510,34 @@ VistrelConfig decode(std::string_view text) {
   }
   auto object = filter.take(parsed);
   if (!object)
-    return VistrelConfig{};
+    return Reading{VistrelConfig{}, false};
   return decodeRecord(*object);
 }
 
-VistrelConfig load(const std::filesystem::path& file) {
+VistrelConfig decode(std::string_view text) {
+  return read(text).config;
+}
+
+Reading readFile(const std::filesystem::path& file) {
   const auto text = readWholeFile(file);
-  if (!text)
-    return VistrelConfig{};
-  return decode(*text);
+  if (!text) {
+    struct stat status {};
+    const bool missing = ::lstat(file.c_str(), &status) != 0 && errno == ENOENT;
+    return Reading{VistrelConfig{}, missing};
+  }
+  return read(*text);
+}
+
+VistrelConfig load(const std::filesystem::path& file) {
+  return readFile(file).config;
+}
+
+void keepAsBroken(const std::filesystem::path& file) {
+  std::filesystem::path broken = file;
+  broken += ".broken";
+  if (::rename(file.c_str(), broken.c_str()) != 0 && errno != ENOENT)
+    throwSystemError(errno, file);
+  syncFolder(file.parent_path());
 }
 
 void save(const VistrelConfig& config, const std::filesystem::path& file) {

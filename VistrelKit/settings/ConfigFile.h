@@ -24,7 +24,8 @@ class ConfigFileError : public std::runtime_error {
 };
 
 // The settings file "config.json": JSON, keys sorted, pretty-printed. Reading is tolerant (a bad
-// value falls back to that field's default, a bad file to all defaults); writing is atomic.
+// value falls back to that field's default, a bad list element is dropped, a bad file gives all
+// defaults); writing is atomic.
 // Not thread-safe against itself for the same file: the application saves from one thread.
 namespace ConfigFile {
 
@@ -35,6 +36,23 @@ inline constexpr std::size_t maximumFileSize = 4 * 1024 * 1024;
 
 // Never fails: an unreadable, oversized or invalid file gives the defaults.
 VistrelConfig load(const std::filesystem::path& file);
+
+// What a reading found. `exact` is false when the file held something the reading could not keep
+// (it did not parse, was not a JSON object, could not be read, or had a value or list element
+// of the wrong form): saving `config` over such a file would lose what the user wrote, so a
+// caller saves only after the user changed a setting, and keeps the old file with keepAsBroken.
+struct Reading {
+  VistrelConfig config;
+  bool exact = true;
+};
+
+// As load and decode, saying whether the reading was exact. A missing file is exact.
+Reading readFile(const std::filesystem::path& file);
+Reading read(std::string_view text);
+
+// Renames the file to the same name with ".broken" added, replacing an older one; a missing
+// file is not an error. Throws ConfigFileError.
+void keepAsBroken(const std::filesystem::path& file);
 
 // Creates missing folders (0700), writes a temporary file beside `file`, flushes it to disk and
 // renames it over `file`. Throws ConfigFileError; on failure the old file is left as it was.

@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -39,9 +40,11 @@ inline std::string readWholeFile(const std::filesystem::path& path) {
 inline ProcessResult runIsolated(std::vector<std::string> arguments,
                                  const std::filesystem::path& scratch,
                                  const std::map<std::string, std::string>& variables = {}) {
-  static int counter = 0;
-  const std::filesystem::path outFile = scratch / ("out" + std::to_string(counter) + ".txt");
-  const std::filesystem::path errFile = scratch / ("err" + std::to_string(counter++) + ".txt");
+  // Tests run several programs at once from different threads.
+  static std::atomic<int> counter = 0;
+  const int number = counter++;
+  const std::filesystem::path outFile = scratch / ("out" + std::to_string(number) + ".txt");
+  const std::filesystem::path errFile = scratch / ("err" + std::to_string(number) + ".txt");
   std::vector<char*> argv;
   for (std::string& argument : arguments)
     argv.push_back(argument.data());

@@ -6,8 +6,10 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -342,6 +344,147 @@ TEST_F(CliTest, AWrongOrMissingKeyFileGivesTheWrongKeyText) {
   }
 
   EXPECT_EQ(cli({"stats"}).status, 0) << "the right key still opens it";
+}
+
+// True when the output holds nothing a terminal acts on: no control character other than the
+// line ends, no DEL, no C1 character in UTF-8, no bidi embedding, override or isolate.
+bool terminalSafeOutput(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if ((byte < 0x20 && byte != '\n') || byte == 0x7F)
+      return false;
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    const auto third = i + 2 < text.size() ? static_cast<unsigned char>(text[i + 2]) : 0;
+    if (byte == 0xC2 && next >= 0x80 && next <= 0x9F)
+      return false;
+    if (byte == 0xE2 && next == 0x80 && third >= 0xAA && third <= 0xAE)
+      return false;
+    if (byte == 0xE2 && next == 0x81 && third >= 0xA6 && third <= 0xA9)
+      return false;
+  }
+  return true;
+}
+
+TEST_F(CliTest, TextFromAFrameReachesTheTerminalWithoutControlCharacters) {
+  const std::string title = "Inbox\x1b]0;owned\x07\x1b[2J\x1b[1;31mred\tand\nnext\x7f";
+  const std::string appName =
+      "Mail\x1b[8m\xc2\x9b"
+      "31m";
+  const std::string line =
+      "Pay \xe2\x80\xae"
+      "9999 txt.exe\xe2\x81\xa6 invoice \xff\xfe";
+  {
+    KeyFileStore store(keyFile);
+    const auto library = FrameLibrary::open(dataDir, store, true, Calendar::systemDefault());
+    ASSERT_TRUE(library);
+    NewFrame frame;
+    frame.date = now();
+    frame.meta.appName = appName;
+    frame.meta.bundleID = "org.example.\x1b[5mMail";
+    frame.meta.title = title;
+    frame.meta.lines = {TextLine{line, 0.1, 0.2, 0.5, 0.05}};
+    frame.jpeg = Bytes{0xff, 0xd8, 0xff, 0xe0, 1, 2, 3, 0xff, 0xd9};
+    frame.thumbnail = Bytes{0xff, 0xd8, 9, 0xff, 0xd9};
+    ASSERT_EQ(library->store(frame), 1);
+  }
+
+  for (const std::vector<std::string>& command :
+       std::vector<std::vector<std::string>>{{"show", "1"}, {"search", "invoice"}, {"apps"}}) {
+    for (const bool asJSON : {false, true}) {
+      std::vector<std::string> arguments = command;
+      if (asJSON)
+        arguments.insert(arguments.begin(), "--json");
+      const Result result = cli(arguments);
+      ASSERT_EQ(result.status, 0) << command.front() << result.err;
+      EXPECT_TRUE(terminalSafeOutput(result.out)) << command.front() << ": " << result.out;
+      EXPECT_THAT(result.out, HasSubstr(asJSON ? "Mail" : "Mail\xef\xbf\xbd")) << command.front();
+    }
+  }
+
+  const Result show = cli({"show", "1"});
+  EXPECT_THAT(show.out, HasSubstr("Title: Inbox\xef\xbf\xbd]0;owned\xef\xbf\xbd\xef\xbf\xbd[2J"));
+  EXPECT_THAT(show.out, HasSubstr("red\xef\xbf\xbd"
+                                  "and\xef\xbf\xbdnext\xef\xbf\xbd\n"))
+      << "tab and newline in a title do not break the line";
+
+  // The JSON form hides the same characters as escapes: every reader gets the exact text back.
+  const json frame = cliJSON({"show", "1"});
+  EXPECT_EQ(frame.at("title"), title);
+  EXPECT_EQ(frame.at("appName"), appName);
+  EXPECT_EQ(frame.at("lines").at(0).at("text"),
+            "Pay \xe2\x80\xae"
+            "9999 txt.exe\xe2\x81\xa6 invoice \xef\xbf\xbd\xef\xbf\xbd");
+}
+
+TEST_F(CliTest, ImageIsWrittenPrivatelyAndReplacesLinksRatherThanFollowingThem) {
+  {
+    KeyFileStore store(keyFile);
+    const auto library = FrameLibrary::open(dataDir, store, true, Calendar::systemDefault());
+    NewFrame frame;
+    frame.date = now();
+    frame.meta.appName = "Editor";
+    frame.jpeg = Bytes{0xff, 0xd8, 0xff, 0xe0, 1, 2, 3, 0xff, 0xd9};
+    frame.thumbnail = Bytes{0xff, 0xd8, 9, 0xff, 0xd9};
+    ASSERT_EQ(library->store(frame), 1);
+  }
+  const fs::path open = temp.path() / "open.jpg";
+  std::ofstream(open) << "old";
+  fs::permissions(open, fs::perms::all);
+  const fs::path elsewhere = temp.path() / "elsewhere.txt";
+  std::ofstream(elsewhere) << "keep me";
+  const fs::path link = temp.path() / "link.jpg";
+  fs::create_symlink(elsewhere, link);
+
+  for (const fs::path& out : {open, link}) {
+    const Result result = cli({"image", "1", out.string()});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_FALSE(fs::is_symlink(out));
+    EXPECT_EQ(fs::status(out).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::file_size(out), 9u);
+  }
+  EXPECT_EQ(readWholeFile(elsewhere), "keep me");
+  for (const auto& entry : fs::directory_iterator(temp.path()))
+    EXPECT_THAT(entry.path().filename().string(), ::testing::Not(HasSubstr(".jpg.")))
+        << "no temporary file is left beside the output";
+}
+
+// Two first runs at once used to make a key each, the later replacing the earlier, and left the
+// history sealed under a key nobody had. Every pair must end with one key that opens the library
+// and both frames in it. VISTREL_FIRST_RUN_PAIRS sets the number of pairs (the reliability
+// script runs more).
+TEST_F(CliTest, ConcurrentFirstRunsEndWithOneKeyThatOpensTheLibrary) {
+  const fs::path image = screen("hello.png", {"Hello"});
+  const char* configured = std::getenv("VISTREL_FIRST_RUN_PAIRS");
+  const int pairs = configured != nullptr ? std::atoi(configured) : 30;
+  ASSERT_GT(pairs, 0);
+  for (int pair = 0; pair < pairs; ++pair) {
+    const fs::path run = temp.path() / "first-runs" / std::to_string(pair);
+    const fs::path data = run / "data";
+    const fs::path key = run / "keys" / "history-key";
+    const auto ingest = [&](const std::string& name) {
+      const fs::path scratch = run / name;
+      fs::create_directories(scratch);
+      return testing::runIsolated({VISTREL_CLI_PATH, "--data-dir", data.string(), "--key-file",
+                                   key.string(), "ingest", "--app", name, image.string()},
+                                  scratch);
+    };
+    auto first = std::async(std::launch::async, ingest, "first");
+    auto second = std::async(std::launch::async, ingest, "second");
+    const Result a = first.get();
+    const Result b = second.get();
+    EXPECT_EQ(a.status, 0) << "pair " << pair << ": " << a.err;
+    EXPECT_EQ(b.status, 0) << "pair " << pair << ": " << b.err;
+
+    KeyFileStore store(key);
+    std::shared_ptr<FrameLibrary> library;
+    ASSERT_NO_THROW(library = FrameLibrary::open(data, store, false, Calendar::systemDefault()))
+        << "pair " << pair << ": the stored key does not open the library";
+    ASSERT_TRUE(library);
+    EXPECT_EQ(library->stats(now()).frames, 2) << "pair " << pair;
+    library.reset();
+    fs::remove_all(run);
+  }
 }
 
 TEST_F(CliTest, ReadingCommandsCreateNothing) {

@@ -2,6 +2,7 @@
 
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
 
 #include "Vistrel/model/AppModel.h"
 #include "Vistrel/platform/linux/X11Probes.h"
@@ -108,6 +109,35 @@ TEST_F(AppModelTest, AssigningAnEqualValueNotifiesNobody) {
   EXPECT_FALSE(std::filesystem::exists(model().configFile()));
   advance(0.02);
   EXPECT_EQ(ConfigFile::load(model().configFile()).interval, 9);
+}
+
+TEST_F(AppModelTest, ASettingsFileReadWithLossesIsNotRewrittenUntilTheUserChangesASetting) {
+  const std::filesystem::path file = folder.path() / "config.json";
+  const std::string text =
+      R"({"captureEnabled": false, "excludedApps": [{"bundleID": "org.example.Vault", "name": )"
+      R"("Vault"}, {"bundleID": 7}, {"bundleID": "org.example.Bank", "name": "Bank"}]})";
+  std::ofstream(file) << text;
+  const auto readBack = [](const std::filesystem::path& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+
+  model().start();
+  EXPECT_EQ(
+      model().config().excludedApps,
+      (std::vector<ExcludedApp>{{"org.example.Vault", "Vault"}, {"org.example.Bank", "Bank"}}));
+  advance(5);
+  model().shutdown();
+  EXPECT_EQ(readBack(file), text) << "neither the load nor the shutdown rewrote it";
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "config.json.broken"));
+
+  change([](VistrelConfig& c) { c.interval = 9; });
+  advance(5);
+  EXPECT_EQ(readBack(folder.path() / "config.json.broken"), text);
+  const ConfigFile::Reading saved = ConfigFile::readFile(file);
+  EXPECT_TRUE(saved.exact);
+  EXPECT_EQ(saved.config.interval, 9);
+  EXPECT_EQ(saved.config.excludedApps.size(), 2u);
 }
 
 TEST_F(AppModelTest, ChangedShortcutIsRegisteredAndARefusalIsShown) {

@@ -160,7 +160,7 @@ TEST_F(ConfigFileTest, MistypedValuesGiveTheFieldDefault) {
       {R"({"pauseShortcut": {"keyCode": 12}})", "modifiers missing"},
       {R"({"pauseShortcut": [12, 14]})", "array for an object"},
       {R"({"pausedUntil": "tomorrow"})", "string for a date"},
-      {R"({"excludedTitleWords": ["bank", 3]})", "a list element of the wrong type"},
+      {R"({"excludedTitleWords": [3, null]})", "only list elements of the wrong type"},
       {R"({"excludedTitleWords": "bank"})", "a string for a list"},
       {R"({"excludedApps": [{"bundleID": "a.b", "name": 3}]})", "a name that is not a string"},
       {R"({"excludedApps": {"bundleID": "a.b", "name": "B"}})", "an object for a list"},
@@ -169,6 +169,49 @@ TEST_F(ConfigFileTest, MistypedValuesGiveTheFieldDefault) {
     write(c.json);
     EXPECT_EQ(ConfigFile::load(file_), VistrelConfig{}) << c.json << " (" << c.why << ")";
   }
+}
+
+TEST_F(ConfigFileTest, ABadListElementCostsOnlyItself) {
+  write(R"({"excludedApps": [{"bundleID": "org.example.Vault", "name": "Vault"},
+                              {"bundleID": 7, "name": "Broken"}, "junk",
+                              {"bundleID": "org.example.Bank", "name": "Bank"}],
+            "excludedTitleWords": ["salary", 3, "diagnosis"]})");
+  const ConfigFile::Reading reading = ConfigFile::readFile(file_);
+  EXPECT_EQ(reading.config.excludedApps, (std::vector<ExcludedApp>{{"org.example.Vault", "Vault"},
+                                                                   {"org.example.Bank", "Bank"}}));
+  EXPECT_EQ(reading.config.excludedTitleWords, (std::vector<std::string>{"salary", "diagnosis"}));
+  EXPECT_FALSE(reading.exact) << "what was dropped would be lost by a save";
+}
+
+TEST_F(ConfigFileTest, AReadingIsExactOnlyWhenNothingWasDropped) {
+  const struct {
+    const char* text;
+    bool exact;
+  } cases[] = {
+      {R"({"interval": 3, "excludedApps": [], "unknown": [1]})", true},
+      {"{ not json", false},
+      {"[1, 2]", false},
+      {R"({"interval": "3"})", false},
+      {R"({"excludedTitleWords": ["a", 1]})", false},
+  };
+  for (const auto& c : cases) {
+    write(c.text);
+    EXPECT_EQ(ConfigFile::readFile(file_).exact, c.exact) << c.text;
+    EXPECT_EQ(ConfigFile::read(c.text).exact, c.exact) << c.text;
+  }
+  fs::remove(file_);
+  EXPECT_TRUE(ConfigFile::readFile(file_).exact) << "a missing file loses nothing";
+  fs::create_directory(file_);
+  EXPECT_FALSE(ConfigFile::readFile(file_).exact) << "something that cannot be read is kept";
+}
+
+TEST_F(ConfigFileTest, KeepAsBrokenMovesTheFileAsideReplacingAnOlderCopy) {
+  write(file_.string() + ".broken", "older");
+  write("{ damaged");
+  ConfigFile::keepAsBroken(file_);
+  EXPECT_FALSE(fs::exists(file_));
+  EXPECT_EQ(read(file_.string() + ".broken"), "{ damaged");
+  EXPECT_NO_THROW(ConfigFile::keepAsBroken(file_)) << "nothing to keep is not an error";
 }
 
 TEST_F(ConfigFileTest, LenientNumberFormsAreAccepted) {
