@@ -53,6 +53,7 @@ std::optional<MoreAppsResponse> send(const MoreAppsRequest& request,
   });
   QTimer deadline;
   deadline.setSingleShot(true);
+  deadline.setTimerType(Qt::PreciseTimer);
   QObject::connect(&deadline, &QTimer::timeout, reply, [&] {
     gaveUp = true;
     reply->abort();
