@@ -19,8 +19,8 @@ using namespace vistrel;
 namespace {
 
 const std::filesystem::path& keyFile() {
-  static const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                            ("vistrel-key-fuzz-" + std::to_string(::getpid()));
+  static const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / ("vistrel-key-fuzz-" + std::to_string(::getpid()));
   return path;
 }
 
