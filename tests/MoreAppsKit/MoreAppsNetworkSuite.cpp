@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QSslKey>
@@ -10,7 +11,9 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 
+#include "MoreAppsKit/network/MoreAppsBackgroundRefresh.h"
 #include "MoreAppsKit/network/MoreAppsNetworkTransport.h"
 #include "tests/MoreAppsKit/MoreAppsFeedFixtures.h"
 #include "tests/support/TemporaryFolder.h"
@@ -154,6 +157,33 @@ TEST_F(MoreAppsNetworkTest, RefusesACertificateItDoesNotTrust) {
   MoreAppsRequest request;
   request.url = server.url("/more-apps.json");
   EXPECT_FALSE(moreAppsNetworkTransport()(request));
+}
+
+TEST_F(MoreAppsNetworkTest, RefreshesInTheBackgroundAndAnswersOnTheCallersThread) {
+  const std::string body = feedText(feedWith({feedEntry("notes")}));
+  testing::TemporaryFolder cache;
+  const MoreAppsLoader loader{"https://feeds.example.net/more-apps.json",
+                              cache.path(),
+                              {},
+                              [] { return std::chrono::system_clock::now(); },
+                              [&](const MoreAppsRequest&) {
+                                return std::optional<MoreAppsResponse>(
+                                    {"https://feeds.example.net/more-apps.json", 200, {}, body});
+                              }};
+  QObject context;
+  QEventLoop loop;
+  std::optional<MoreAppsFeed> delivered;
+  QThread* deliveredOn = nullptr;
+  refreshInBackground(loader, &context, [&](std::optional<MoreAppsFeed> feed) {
+    delivered = std::move(feed);
+    deliveredOn = QThread::currentThread();
+    loop.quit();
+  });
+  loop.exec();
+
+  ASSERT_TRUE(delivered);
+  EXPECT_EQ(delivered->apps[0].id, "notes");
+  EXPECT_EQ(deliveredOn, context.thread());
 }
 
 TEST(MoreAppsNetworkTimeout, GivesUpOnAServerThatNeverAnswers) {
