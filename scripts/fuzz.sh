@@ -24,7 +24,7 @@ for target in $targets; do
   mkdir -p "$corpus"
   dict=()
   case $target in
-    SettingsFuzzer | MetaFuzzer) dict=(-dict=fuzz/json.dict) ;;
+    SettingsFuzzer | MetaFuzzer | MoreAppsFeedFuzzer) dict=(-dict=fuzz/json.dict) ;;
   esac
   log=build-fuzz/$target.log
   echo "== $target: ${seconds}s"

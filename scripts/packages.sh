@@ -5,7 +5,7 @@ set -euo pipefail
 
 VISTREL_PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  libsqlite3-dev sqlite3 libssl-dev libicu-dev nlohmann-json3-dev
+  libsqlite3-dev sqlite3 libssl-dev openssl libicu-dev nlohmann-json3-dev
   libturbojpeg0-dev libpng-dev libpixman-1-dev
   libtesseract-dev libleptonica-dev tesseract-ocr-eng
   libsecret-1-dev libglib2.0-dev
