@@ -9,9 +9,9 @@
 #include <exception>
 #include <utility>
 
-#include "VistrelKit/settings/ConfigFile.h"
 #include "VistrelKit/imaging/Imaging.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
+#include "VistrelKit/settings/ConfigFile.h"
 
 namespace vistrel {
 namespace {
@@ -102,7 +102,8 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
 }
 
 AppModel::~AppModel() {
-  for (JobHandle* job : {&saveTask_, &loopTask_, &searchTask_, &noticeTask_, &cleanupTask_})
+  for (JobHandle* job :
+       {&saveTask_, &loopTask_, &searchTask_, &noticeTask_, &cleanupTask_, &pauseEndTask_})
     cancel(*job);
   pool_.waitForDone();
 }
@@ -124,6 +125,8 @@ void AppModel::setConfig(VistrelConfig config) {
     captureEnabledChanged();
   if (old.retention() != config_.retention())
     scheduleAutoCleanup();
+  if (old.pausedUntil != config_.pausedUntil)
+    schedulePauseEnd();
   scheduleSave();
   updateDerived();
 }
@@ -161,6 +164,29 @@ void AppModel::setTimelineDay(Date day) {
 void AppModel::setTimelineIndex(int index) {
   if (assign(timelineIndex_, index))
     Q_EMIT timelineIndexChanged();
+}
+
+namespace {
+
+// One for the whole process: the window layer outlives no model but may come after the first.
+std::function<void()>& openMainWindowAction() {
+  static std::function<void()> action;
+  return action;
+}
+
+}  // namespace
+
+void AppModel::installOpenMainWindow(std::function<void()> open) {
+  openMainWindowAction() = std::move(open);
+}
+
+void AppModel::showMainWindow(Pane pane) {
+  setPane(pane);
+  // Copied: opening the window may install a new opener while this one runs.
+  if (const std::function<void()> open = openMainWindowAction())
+    open();
+  if (env_.activate)
+    env_.activate();
 }
 
 void AppModel::setLibraryProblem(std::optional<std::string> problem) {

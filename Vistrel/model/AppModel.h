@@ -11,20 +11,20 @@
 #include <string_view>
 #include <vector>
 
-#include "Vistrel/platform/Clipboard.h"
 #include "Vistrel/model/Clock.h"
 #include "Vistrel/model/DateRange.h"
 #include "Vistrel/model/Hotkeys.h"
 #include "Vistrel/model/Job.h"
+#include "Vistrel/platform/Clipboard.h"
 #include "Vistrel/platform/LoginItem.h"
 #include "Vistrel/platform/Probes.h"
 #include "VistrelKit/base/Calendar.h"
 #include "VistrelKit/capture/ExclusionRules.h"
-#include "VistrelKit/library/FrameLibrary.h"
-#include "VistrelKit/library/FrameRecords.h"
+#include "VistrelKit/capture/Recorder.h"
 #include "VistrelKit/imaging/Image.h"
 #include "VistrelKit/keys/KeyStore.h"
-#include "VistrelKit/capture/Recorder.h"
+#include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/library/FrameRecords.h"
 #include "VistrelKit/search/SearchQuery.h"
 #include "VistrelKit/settings/VistrelConfig.h"
 
@@ -85,8 +85,8 @@ struct AppEnvironment {
   ShortTimeFormatter standardTime;
   // This application's own ID; its windows are never recorded.
   std::string ownBundleID = "com.tevrin77.Vistrel";
-  // Brings the main window forward; empty where there is none (headless).
-  std::function<void()> showMainWindow;
+  // Makes this application the active one; empty where there is nothing to activate (headless).
+  std::function<void()> activate;
   // False for a run that must leave the settings file alone (the command line's capture).
   bool saveSettings = true;
 };
@@ -153,6 +153,14 @@ class AppModel : public QObject {
   void setOpenFrame(std::optional<OpenFrame> frame);
   void setTimelineDay(Date day);
   void setTimelineIndex(int index);
+
+  // Shows `pane` in the main window: sets the pane, opens (or brings forward) the main window when
+  // the window layer has installed its opener, and activates the application. Before the window
+  // layer exists only the activation happens.
+  void showMainWindow(Pane pane);
+  // Stores the process-wide action that opens the main window; the window layer installs it when
+  // it first exists, and an empty function removes it again. Main thread only.
+  static void installOpenMainWindow(std::function<void()> open);
 
   // Derived values.
   std::string statusLine() const;
@@ -273,6 +281,7 @@ class AppModel : public QObject {
                            std::shared_ptr<Image> image, std::optional<std::string> error,
                            std::function<void(const TickReport&)> done);
   void tickCleanupCheck();
+  void schedulePauseEnd();
   void resetRecorderInBackground();
   void refreshAfterDeletion();
   void runCleanup(bool automatic);
@@ -307,6 +316,7 @@ class AppModel : public QObject {
   JobHandle searchTask_;
   JobHandle noticeTask_;
   JobHandle cleanupTask_;
+  JobHandle pauseEndTask_;
   Date lastCleanup_;
 
   std::string statusLine_;

@@ -33,9 +33,7 @@ void AppModel::captureEnabledChanged() {
   const bool permitted = env_.probes->hasScreenRecordingPermission();
   setScreenRecording(permitted);
   if (!permitted) {
-    setPane(Pane::capture);
-    if (env_.showMainWindow)
-      env_.showMainWindow();
+    showMainWindow(Pane::capture);
   }
   openLibrary(true);
   startLoop();

@@ -2,6 +2,7 @@
 // and the pause operations.
 
 #include <QMetaObject>
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -191,6 +192,32 @@ void AppModel::resetRecorderInBackground() {
         return true;
       },
       [](bool) {});
+}
+
+void AppModel::schedulePauseEnd() {
+  cancel(pauseEndTask_);
+  const std::optional<Date> until = config_.pausedUntil;
+  // A pause until resumed has no end to wait for.
+  if (!until || *until >= distantFuture)
+    return;
+  auto job = std::make_shared<Job>();
+  pauseEndTask_ = job;
+  // The wall clock may move while the timer waits (or the timer may give up after a day), so on
+  // firing the pause is checked again rather than assumed over.
+  const double wait = std::max(0.0, (*until - env_.clock->now()).count());
+  afterDelay(job, wait, [this, job] {
+    pauseEndTask_.reset();
+    if (!config_.pausedUntil)
+      return;
+    if (isPaused())
+      return schedulePauseEnd();
+    VistrelConfig resumed = config_;
+    resumed.pausedUntil.reset();
+    setConfig(std::move(resumed));
+    if (skip_ && skip_->kind() == SkipReason::Kind::paused)
+      setSkip(std::nullopt);
+    updateDerived();
+  });
 }
 
 void AppModel::pause(std::optional<double> minutes) {

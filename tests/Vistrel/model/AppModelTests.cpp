@@ -323,6 +323,67 @@ TEST_F(AppModelTest, FifteenMinutePauseEndsByItself) {
   EXPECT_EQ(ConfigFile::load(model().configFile()).pausedUntil, std::nullopt);
 }
 
+TEST_F(AppModelTest, APauseRunningOutChangesTheDerivedValuesAtThatMoment) {
+  change([](VistrelConfig& c) {
+    c.captureEnabled = true;
+    c.interval = 60;
+  });
+  settle();
+  model().pause(1.5);
+  const Date until = startMoment() + Seconds(90);
+  std::vector<std::pair<Date, std::string>> symbols;
+  QObject::connect(&model(), &AppModel::menuBarSymbolChanged, &model(),
+                   [&] { symbols.emplace_back(clock->now(), model().menuBarSymbol()); });
+  int recordingChanges = 0;
+  QObject::connect(&model(), &AppModel::isRecordingChanged, &model(), [&] { ++recordingChanges; });
+  // The loop's next tick comes at 10:01:00 and then at 10:02:00, so only the pause's own end can
+  // change the values at 10:01:30.
+  advance(89);
+  EXPECT_TRUE(symbols.empty());
+  EXPECT_FALSE(model().isRecording());
+  advance(2);
+  ASSERT_EQ(symbols.size(), 1u);
+  EXPECT_EQ(symbols[0].first, until);
+  EXPECT_EQ(symbols[0].second, "record.circle.fill");
+  EXPECT_EQ(recordingChanges, 1);
+  EXPECT_TRUE(model().isRecording());
+  EXPECT_EQ(model().config().pausedUntil, std::nullopt);
+  EXPECT_EQ(model().statusLine(), "Recording · last change saved 10:00:00");
+}
+
+TEST_F(AppModelTest, APauseEndTimerHonoursALaterPause) {
+  change([](VistrelConfig& c) {
+    c.captureEnabled = true;
+    c.interval = 60;
+  });
+  settle();
+  model().pause(1);
+  model().pause(5);
+  advance(4 * 60);
+  EXPECT_TRUE(model().isPaused());
+  EXPECT_EQ(model().menuBarSymbol(), "pause.circle.fill");
+  advance(61);
+  EXPECT_FALSE(model().isPaused());
+  EXPECT_EQ(model().menuBarSymbol(), "record.circle.fill");
+}
+
+TEST_F(AppModelTest, ShowMainWindowOpensTheWindowOnceTheWindowLayerInstalledItsOpener) {
+  // The pane each opening found already set, so the window opens on the right pane.
+  std::vector<Pane> opened;
+  AppModel::installOpenMainWindow({});
+  model().showMainWindow(Pane::storage);
+  EXPECT_EQ(model().pane(), Pane::storage);
+  AppModel::installOpenMainWindow([&] { opened.push_back(model().pane()); });
+  model().showMainWindow(Pane::privacy);
+  probes->state().permission = false;
+  change([](VistrelConfig& c) { c.captureEnabled = true; });
+  settle();
+  AppModel::installOpenMainWindow({});
+  model().showMainWindow(Pane::help);
+  EXPECT_EQ(opened, (std::vector<Pane>{Pane::privacy, Pane::capture}));
+  EXPECT_EQ(model().pane(), Pane::help);
+}
+
 TEST_F(AppModelTest, PauseUntilTomorrowEndsAtMidnight) {
   change([](VistrelConfig& c) { c.captureEnabled = true; });
   settle();
