@@ -1,6 +1,7 @@
 #include "Vistrel/gui/shell/MainWindow.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStackedWidget>

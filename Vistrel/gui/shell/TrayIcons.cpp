@@ -2,6 +2,15 @@
 
 #include <QPixmap>
 
+// The pictures live in a static library, whose resources are linked only when asked for.
+static void loadTrayPictures() {
+  static const bool loaded = [] {
+    Q_INIT_RESOURCE(TrayIcons);
+    return true;
+  }();
+  (void)loaded;
+}
+
 namespace vistrel {
 
 QString trayIconResource(const std::string& symbol) {
@@ -15,6 +24,7 @@ QString trayIconResource(const std::string& symbol) {
 }
 
 QIcon trayIcon(const std::string& symbol) {
+  loadTrayPictures();
   const QIcon drawing(trayIconResource(symbol));
   QIcon rendered;
   for (const int size : {16, 22, 24, 32, 48, 64})
