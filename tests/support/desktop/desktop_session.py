@@ -72,6 +72,7 @@ class DesktopSession:
                 json.dump(config, f)
         self.helpers = []
         self.apps = []
+        self.logs = []
         try:
             self._start()
         except BaseException:
@@ -138,9 +139,10 @@ class DesktopSession:
         """Starts the real application; answers its process."""
         env = self.app_env()
         env.update(extra_env or {})
-        self.log = open(os.path.join(self.root, "vistrel-%d.out" % len(self.apps)), "w")
+        log = open(os.path.join(self.root, "vistrel-%d.out" % len(self.apps)), "w")
+        self.logs.append(log)
         process = subprocess.Popen([self.app_path, "--key-file", self.key_file], env=env,
-                                   stdout=self.log, stderr=subprocess.STDOUT)
+                                   stdout=log, stderr=subprocess.STDOUT)
         self.apps.append(process)
         return process
 
@@ -160,6 +162,8 @@ class DesktopSession:
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait()
+        for log in self.logs:
+            log.close()
         shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):
