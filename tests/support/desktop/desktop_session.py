@@ -59,8 +59,9 @@ def _read_line(pipe, timeout):
 
 
 class DesktopSession:
-    def __init__(self, app_path, config=None):
+    def __init__(self, app_path, config=None, tray=True):
         self.app_path = app_path
+        self.with_tray = tray
         self.root = tempfile.mkdtemp(prefix="vistrel-desktop-")
         self.data_dir = os.path.join(self.root, "data")
         self.key_file = os.path.join(self.root, "keys", "history-key")
@@ -117,9 +118,10 @@ class DesktopSession:
         self._spawn(["openbox", "--sm-disable"])
         self._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
         wait_for(lambda: self.bus.name_has_owner("org.a11y.Bus"), 15, "the accessibility bus")
-        self._spawn([sys.executable, os.path.join(HERE, "sni_watcher.py")])
-        wait_for(lambda: self.bus.name_has_owner("org.kde.StatusNotifierWatcher"), 15,
-                 "the tray watcher")
+        if self.with_tray:
+            self._spawn([sys.executable, os.path.join(HERE, "sni_watcher.py")])
+            wait_for(lambda: self.bus.name_has_owner("org.kde.StatusNotifierWatcher"), 15,
+                     "the tray watcher")
         a11y_address = self.bus.get_object("org.a11y.Bus", "/org/a11y/bus").GetAddress(
             dbus_interface="org.a11y.Bus")
         self.a11y = dbus.bus.BusConnection(a11y_address)
@@ -177,6 +179,11 @@ class DesktopSession:
     def xdotool(self, *args):
         return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True,
                               timeout=20).stdout
+
+    def x_windows(self, title="Vistrel", viewable=False):
+        """X windows of that title; only those mapped on screen when viewable."""
+        args = ["search"] + (["--onlyvisible"] if viewable else []) + ["--name", "^%s$" % title]
+        return self.xdotool(*args).split()
 
     def press(self, keys, window_title="Vistrel"):
         """Presses keys in the window of that title, after bringing it to the front."""

@@ -128,6 +128,21 @@ class CaptureOn(unittest.TestCase):
             self.assertGreater(time.monotonic() - shown_at, 7)
 
 
+class WithoutTray(unittest.TestCase):
+    def test_window_opens_and_closing_only_minimises(self):
+        with DesktopSession(APP, config={"onboardingDone": True}, tray=False) as session:
+            app = session.start_app()
+            window = session.find("frame", "Vistrel")
+            wait_for(lambda: session.x_windows(viewable=True), what="the window on screen")
+            session.press("alt+F4")
+            wait_for(lambda: not session.x_windows(viewable=True), what="the window to minimise")
+            self.assertTrue(window.showing(), "minimised, not hidden")
+            self.assertTrue(session.x_windows())
+            self.assertIsNone(app.poll())
+            self.assertEqual(session.run_app(), 0)
+            wait_for(lambda: session.x_windows(viewable=True), what="the window back on screen")
+
+
 class FeedServer(http.server.ThreadingHTTPServer):
     """A release feed whose HEAD answer the test chooses; it counts the probes."""
 
