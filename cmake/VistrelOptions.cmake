@@ -10,9 +10,6 @@ target_compile_definitions(vistrel_options INTERFACE
 # A program loads only the shared libraries whose symbols it uses: the command line's reading
 # commands must not pay for Tesseract or X11 at start-up.
 target_link_options(vistrel_options INTERFACE -Wl,--as-needed)
-if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-  target_compile_options(vistrel_options INTERFACE -Wthread-safety)
-endif()
 
 if(VISTREL_SANITIZE)
   set(_vistrel_sanitize_flags -fsanitize=${VISTREL_SANITIZE} -fno-omit-frame-pointer)

@@ -5,7 +5,7 @@ set -euo pipefail
 
 VISTREL_PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  libsqlite3-dev libssl-dev libicu-dev nlohmann-json3-dev
+  libsqlite3-dev sqlite3 libssl-dev libicu-dev nlohmann-json3-dev
   libturbojpeg0-dev libpng-dev libpixman-1-dev
   libtesseract-dev libleptonica-dev tesseract-ocr-eng
   libsecret-1-dev libglib2.0-dev
@@ -14,7 +14,7 @@ VISTREL_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xdotool x11-utils dbus dbus-x11 gnome-keyring libsecret-tools
-  fonts-dejavu-core fonts-liberation2 imagemagick
+  fonts-dejavu-core fonts-liberation2 imagemagick desktop-file-utils appstream man-db dpkg-dev
   libqt6svg6 adwaita-icon-theme at-spi2-core python3-dbus python3-gi
 )
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test; then builds the core
-# again with AddressSanitizer and UndefinedBehaviorSanitizer and runs its tests there too; then
+# Installs what is missing, builds everything and runs every test; then builds everything again
+# with AddressSanitizer and UndefinedBehaviorSanitizer and runs every test there too; then
 # fuzzes every parser of outside input briefly and runs the concurrency test under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,8 +13,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVISTREL_CORE_ONLY=ON \
-  -DVISTREL_SANITIZE=address,undefined
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVISTREL_SANITIZE=address,undefined
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"

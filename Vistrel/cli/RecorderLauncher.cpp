@@ -24,8 +24,8 @@ std::filesystem::path findRecorder() {
     throw std::runtime_error(std::string("Can't find ") + recorderName + ": " + error.message() +
                              ".");
   const std::filesystem::path folder = self.parent_path();
-  const std::filesystem::path candidates[] = {folder / recorderName,
-                                              (folder / VISTREL_RECORDER_FROM_BINDIR).lexically_normal()};
+  const std::filesystem::path candidates[] = {
+      folder / recorderName, (folder / VISTREL_RECORDER_FROM_BINDIR).lexically_normal()};
   for (const std::filesystem::path& candidate : candidates) {
     if (::access(candidate.c_str(), X_OK) == 0)
       return candidate;

@@ -1,5 +1,6 @@
 #include "VistrelKit/library/FrameLibrary.h"
 #include "VistrelKit/library/SQLiteDB.h"
+#include "VistrelKit/library/Transaction.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -122,7 +123,7 @@ void FrameLibrary::checkKeyLocked() {
 
 std::int64_t FrameLibrary::allocateID() {
   const std::lock_guard lock(mutex_);
-  return inTransaction([this] { return allocateIDLocked(); });
+  return inTransaction(*db_, [this] { return allocateIDLocked(); });
 }
 
 std::int64_t FrameLibrary::allocateIDLocked() {

@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 #include "VistrelKit/base/Calendar.h"
@@ -168,11 +167,6 @@ class FrameLibrary {
   // REQUIRES: mutex_ held, inside a write transaction.
   std::int64_t allocateIDLocked();
 
-  // Runs body between "BEGIN IMMEDIATE" and "COMMIT". If the body or the COMMIT raises,
-  // runs "ROLLBACK" (its own failure ignored) and raises the original error.
-  // REQUIRES: mutex_ held.
-  template <typename Body>
-  std::invoke_result_t<Body&> inTransaction(Body&& body);
 
   const std::filesystem::path folder_;
   const FrameKeys keys_;
@@ -185,27 +179,5 @@ class FrameLibrary {
   bool deletedTermsPending_ = false;
   std::optional<Date> lastCleanupPurge_;
 };
-
-template <typename Body>
-std::invoke_result_t<Body&> FrameLibrary::inTransaction(Body&& body) {
-  db_->exec("BEGIN IMMEDIATE");
-  try {
-    if constexpr (std::is_void_v<std::invoke_result_t<Body&>>) {
-      body();
-      db_->exec("COMMIT");
-    } else {
-      auto result = body();
-      db_->exec("COMMIT");
-      return result;
-    }
-  } catch (...) {
-    try {
-      db_->exec("ROLLBACK");
-    } catch (...) {
-      // The original failure is the one worth reporting.
-    }
-    throw;
-  }
-}
 
 }  // namespace vistrel

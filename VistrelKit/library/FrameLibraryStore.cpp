@@ -7,6 +7,7 @@
 
 #include "VistrelKit/library/FrameLibrary.h"
 #include "VistrelKit/library/SQLiteDB.h"
+#include "VistrelKit/library/Transaction.h"
 #include "VistrelKit/base/PrivateFiles.h"
 #include "VistrelKit/library/Retention.h"
 #include "VistrelKit/search/TextIndex.h"
@@ -96,7 +97,7 @@ std::optional<fs::path> FrameLibrary::frameFile(const std::string& relative) con
 std::int64_t FrameLibrary::store(const NewFrame& frame) {
   const std::lock_guard lock(mutex_);
   std::optional<UncommittedFile> written;
-  const std::int64_t id = inTransaction([&] {
+  const std::int64_t id = inTransaction(*db_, [&] {
     const std::int64_t id = allocateIDLocked();
     const std::string json = frame.meta.encode();
     const Bytes sealedMeta = keys_.seal(bytesOf(json), sealContext::frameMeta(id));
@@ -141,7 +142,7 @@ std::int64_t FrameLibrary::removeLocked(const std::vector<std::int64_t>& ids,
     return 0;
   }
   std::vector<std::string> files;
-  const std::int64_t count = ids.empty() ? 0 : inTransaction([&] {
+  const std::int64_t count = ids.empty() ? 0 : inTransaction(*db_, [&] {
     std::int64_t deleted = 0;
     Statement select = db_->prepare("SELECT file FROM frames WHERE id = ?");
     for (const std::int64_t id : ids) {
