@@ -133,14 +133,14 @@ class WithoutTray(unittest.TestCase):
         with DesktopSession(APP, config={"onboardingDone": True}, tray=False) as session:
             app = session.start_app()
             window = session.find("frame", "Vistrel")
-            wait_for(lambda: session.x_windows(viewable=True), what="the window on screen")
+            wait_for(lambda: session.x_windows(viewable=True), 30, "the window on screen")
             session.press("alt+F4")
-            wait_for(lambda: not session.x_windows(viewable=True), what="the window to minimise")
+            wait_for(lambda: not session.x_windows(viewable=True), 30, "the window to minimise")
             self.assertTrue(window.showing(), "minimised, not hidden")
             self.assertTrue(session.x_windows())
             self.assertIsNone(app.poll())
             self.assertEqual(session.run_app(), 0)
-            wait_for(lambda: session.x_windows(viewable=True), what="the window back on screen")
+            wait_for(lambda: session.x_windows(viewable=True), 30, "the window back on screen")
 
 
 class FeedServer(http.server.ThreadingHTTPServer):
@@ -209,6 +209,7 @@ class UpdateCheck(unittest.TestCase):
                         wait_for(lambda: session.find_none(None, title), what="the alert to go")
         finally:
             server.shutdown()
+            server.server_close()
 
 
 if __name__ == "__main__":
