@@ -43,6 +43,8 @@ DesktopShell::DesktopShell(AppModel& model, QObject* parent) : QObject(parent), 
 
 DesktopShell::~DesktopShell() {
   AppModel::installOpenMainWindow({});
+  // The icon goes before the menu it shows.
+  delete tray_;
 }
 
 void DesktopShell::start() {

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QMenu>
+#include <QWidget>
 
+#include "Vistrel/gui/shell/FrameSheetHost.h"
 #include "Vistrel/gui/shell/PaneCatalog.h"
 #include "Vistrel/gui/shell/ShortcutText.h"
 #include "Vistrel/gui/shell/Sidebar.h"
@@ -120,6 +123,18 @@ TEST_F(ShellWidgets, TrayMenuFollowsCaptureAndPause) {
   EXPECT_EQ(titles().mid(2, 3),
             (QStringList{QStringLiteral("Pause  Ctrl+Alt+Super+P"), QStringLiteral("Pause For"),
                          QStringLiteral("Turn Capture Off")}));
+}
+
+TEST_F(ShellWidgets, FrameSheetFollowsTheOpenFrameBothWays) {
+  QWidget window;
+  FrameSheetHost host(*model, &window);
+  EXPECT_EQ(host.sheet(), nullptr);
+  model->setOpenFrame(OpenFrame{7, {}});
+  ASSERT_NE(host.sheet(), nullptr);
+  EXPECT_TRUE(host.sheet()->isVisible());
+  host.sheet()->reject();
+  EXPECT_FALSE(model->openFrame().has_value());
+  EXPECT_EQ(host.sheet(), nullptr);
 }
 
 TEST(UpdateProbe, ReadsStatusesAsSpecified) {
