@@ -82,9 +82,9 @@ class DesktopSession:
 
     # --- start and stop -------------------------------------------------------------------
 
-    def _spawn(self, args, env=None, **kwargs):
+    def _spawn(self, args, env=None, stderr=subprocess.DEVNULL, **kwargs):
         process = subprocess.Popen(args, env=env or self.env, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL, **kwargs)
+                                   stderr=stderr, **kwargs)
         self.helpers.append(process)
         return process
 
@@ -115,7 +115,7 @@ class DesktopSession:
         os.close(read_end)
         self.bus = dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
 
-        self._spawn(["openbox", "--sm-disable"])
+        self._start_window_manager()
         self._spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
         wait_for(lambda: self.bus.name_has_owner("org.a11y.Bus"), 15, "the accessibility bus")
         if self.with_tray:
@@ -179,6 +179,43 @@ class DesktopSession:
     def xdotool(self, *args):
         return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True,
                               timeout=20).stdout
+
+    def _start_window_manager(self):
+        # openbox sometimes ends at once, silently, on a server that has only just started; a
+        # window mapped before a window manager runs would never be managed, so wait for it.
+        log_path = os.path.join(self.root, "openbox.err")
+        for _ in range(5):
+            with open(log_path, "w") as log:
+                openbox = self._spawn(["openbox", "--sm-disable"], stderr=log)
+            try:
+                wait_for(lambda: self._window_manager_running() or openbox.poll() is not None,
+                         15, "the window manager")
+            except AssertionError:
+                break
+            if openbox.poll() is None:
+                return
+            time.sleep(0.5)
+        with open(log_path) as log:
+            raise AssertionError("openbox did not start on %s (exit %s): %s" %
+                                 (self.env["DISPLAY"], openbox.poll(), log.read()))
+
+    def _window_manager_running(self):
+        answer = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                                capture_output=True, text=True, timeout=10).stdout
+        return "window id" in answer
+
+    def close_window(self, title="Vistrel"):
+        """Closes the window as a user does, with the window manager's Alt+F4. Key events sent
+        while the window manager is still moving the focus can go astray; then the user presses
+        again."""
+        for _ in range(3):
+            self.press("alt+F4", title)
+            try:
+                return wait_for(lambda: not self.x_windows(title, viewable=True), 5,
+                                "the window to close")
+            except AssertionError:
+                continue
+        raise AssertionError("Alt+F4 did not close the window")
 
     def x_windows(self, title="Vistrel", viewable=False):
         """X windows of that title; only those mapped on screen when viewable."""
