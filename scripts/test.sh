@@ -25,7 +25,8 @@ VISTREL_FUZZ_SECONDS=${VISTREL_FUZZ_SECONDS:-15} scripts/fuzz.sh
 # race fails them.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVISTREL_CORE_ONLY=ON \
   -DVISTREL_SANITIZE=thread -DVISTREL_BUILD_BENCH=OFF
-tsan_tests=(ConcurrencyTests RecorderTests FrameLibraryOpenTests FrameLibraryQueryTests TextRecognizerTests)
+tsan_tests=(ConcurrencyTests RecorderTests FrameLibraryOpenTests FrameLibraryQueryTests TextRecognizerTests
+  PrivacyScanTests)
 cmake --build build-tsan -j"$jobs" --target "${tsan_tests[@]}"
 # Without address randomisation where allowed: GCC 12's ThreadSanitizer cannot map its shadow
 # memory on kernels that randomise with more bits.

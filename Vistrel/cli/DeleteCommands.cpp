@@ -62,7 +62,11 @@ int runDelete(Session& session, const std::vector<std::string>& arguments) {
       throw UsageError("A frame ID is a number from 1, not \"" + word + "\".");
     ids.push_back(id);
   }
-  printDeleted(session, session.openLibrary()->remove(ids));
+  const auto library = session.openLibrary();
+  printDeleted(session, library->remove(ids));
+  // The application purges deleted frames' terms in the background; a command ends only once
+  // they are gone, or the next open would have to finish it.
+  library->waitForPurge();
   return 0;
 }
 
@@ -82,6 +86,7 @@ int runDeleteRecent(Session& session, const std::vector<std::string>& arguments)
   const Date start = minutes ? moment - Seconds(static_cast<double>(*minutes) * 60.0)
                              : library->calendar().startOfDay(moment);
   printDeleted(session, library->deleteRange(start, moment + Seconds(60.0)));
+  library->waitForPurge();
   return 0;
 }
 
@@ -97,6 +102,7 @@ int runCleanup(Session& session, const std::vector<std::string>& arguments) {
     settings.capGB = parseNumber(*cap, "--cap-gb");
   const auto library = session.openLibrary();
   printDeleted(session, library->cleanup(settings.retention(), now()));
+  library->waitForPurge();
   return 0;
 }
 

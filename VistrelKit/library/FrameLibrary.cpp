@@ -1,6 +1,4 @@
 #include "VistrelKit/library/FrameLibrary.h"
-#include "VistrelKit/library/SQLiteDB.h"
-#include "VistrelKit/library/Transaction.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +11,8 @@
 
 #include "VistrelKit/base/PrivateFiles.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
+#include "VistrelKit/library/SQLiteDB.h"
+#include "VistrelKit/library/Transaction.h"
 
 namespace vistrel {
 
@@ -93,6 +93,21 @@ FrameLibrary::FrameLibrary(fs::path folder, FrameKeys keys, Calendar calendar)
   fs::permissions(database, fs::perms::owner_read | fs::perms::owner_write,
                   fs::perm_options::replace);
   checkKeyLocked();
+  deletedTermsPending_ = db_->prepare("SELECT 1 FROM info WHERE k = 'purge_pending'").step();
+  if (deletedTermsPending_) {
+    requestPurgeLocked();
+  }
+}
+
+FrameLibrary::~FrameLibrary() {
+  {
+    const std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  purgeChanged_.notify_all();
+  if (purger_.joinable()) {
+    purger_.join();
+  }
 }
 
 void FrameLibrary::checkKey() {

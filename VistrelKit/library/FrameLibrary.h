@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -7,13 +8,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "VistrelKit/base/Calendar.h"
 #include "VistrelKit/base/Date.h"
 #include "VistrelKit/keys/FrameKeys.h"
-#include "VistrelKit/library/FrameRecords.h"
 #include "VistrelKit/keys/KeyStore.h"
+#include "VistrelKit/library/FrameRecords.h"
 #include "VistrelKit/library/RetentionPolicy.h"
 #include "VistrelKit/search/SearchQuery.h"
 
@@ -57,6 +59,9 @@ class FrameLibrary {
   // sets the folder to 0700, opens the database, lays down the schema, sets the database file
   // to 0600 and checks the key. Whatever was done before a failure stays on disk.
   FrameLibrary(std::filesystem::path folder, FrameKeys keys, Calendar calendar);
+  // Waits for the purge's current slice, not for the whole purge: what is left is finished by
+  // the next open.
+  ~FrameLibrary();
   FrameLibrary(const FrameLibrary&) = delete;
   FrameLibrary& operator=(const FrameLibrary&) = delete;
 
@@ -117,6 +122,18 @@ class FrameLibrary {
   // returns how many were deleted. The first cleanup of each opened library also removes stray
   // frame files (removeStrayFiles); its failures are ignored there.
   std::int64_t cleanup(const RetentionPolicy& policy, Date now);
+
+  // Whether deleted frames' terms may still be in the text index. A deletion returns as soon as
+  // the frames, their files and their index entries are gone; the terms themselves leave the
+  // index in the background, a short slice at a time, and a purge cut short (a crash, a close)
+  // is taken up again when the library is next opened.
+  bool purgePending() const;
+  // Blocks until no purge is pending or the purge failed (then it stays pending for the next
+  // deletion or open); returns whether none is pending.
+  bool waitForPurge();
+  // How many index pages one slice of the purge rewrites at most (256 unless set): smaller
+  // slices hold the library for less time each and make the purge take longer.
+  void setPurgeSlicePages(int pages);
   // Removes frame files that no row names, left by a process that died between writing a frame
   // file and committing its row, or between committing a deletion and removing the files (also
   // unfinished temporary files of such writes), then day folders left empty. Only files named
@@ -132,8 +149,8 @@ class FrameLibrary {
   // have the shape "frames/<day>/<file>": a damaged or planted row must never make the library
   // read or delete anything outside a day folder.
   std::optional<std::filesystem::path> frameFile(const std::string& relative) const;
-  // Deletes the frames, their index entries and files. The index entries are purged at once
-  // (purgeDeletedTermsLocked) unless cleanupTime is given: a retention cleanup purges at most
+  // Deletes the frames, their index entries and files, and marks the index for purging. The
+  // purge starts at once unless cleanupTime is given: a retention cleanup starts one at most
   // once a day by that clock. REQUIRES: mutex_ held.
   std::int64_t removeLocked(const std::vector<std::int64_t>& ids,
                             std::optional<Date> cleanupTime = std::nullopt);
@@ -157,16 +174,19 @@ class FrameLibrary {
   // Moves the write-ahead log into the database and empties it, so that no earlier version of a
   // page freed by a deletion survives. Failure is ignored. REQUIRES: mutex_ held.
   void forgetDeletedPages();
-  // Merges the text index into one segment, which drops what older segments still hold of
-  // deleted frames. Returns whether it ran; failure leaves the purge pending. REQUIRES: mutex_
-  // held.
-  bool purgeDeletedTermsLocked();
+  // Starts the background purge of deleted frames' terms. REQUIRES: mutex_ held.
+  void requestPurgeLocked();
+  // The purging thread: merges the text index a slice at a time, letting searches and stores
+  // in between, until it is one segment.
+  void purgeLoop();
+  enum class PurgeStep { more, finished, failed };
+  // REQUIRES: mutex_ held.
+  PurgeStep purgeSliceLocked();
 
   // REQUIRES: mutex_ held (or the object still under construction).
   void checkKeyLocked();
   // REQUIRES: mutex_ held, inside a write transaction.
   std::int64_t allocateIDLocked();
-
 
   const std::filesystem::path folder_;
   const FrameKeys keys_;
@@ -178,6 +198,12 @@ class FrameLibrary {
   // (by the cleanup's own clock). Guarded by mutex_.
   bool deletedTermsPending_ = false;
   std::optional<Date> lastCleanupPurge_;
+  // The purging thread's state; guarded by mutex_.
+  bool purgeRunning_ = false;
+  int purgeSlicePages_ = 256;
+  bool closing_ = false;
+  std::condition_variable purgeChanged_;
+  std::thread purger_;
 };
 
 }  // namespace vistrel

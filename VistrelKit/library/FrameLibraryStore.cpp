@@ -1,3 +1,7 @@
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
 #include <optional>
 #include <set>
 #include <string>
@@ -5,11 +9,11 @@
 #include <system_error>
 #include <vector>
 
+#include "VistrelKit/base/PrivateFiles.h"
 #include "VistrelKit/library/FrameLibrary.h"
+#include "VistrelKit/library/Retention.h"
 #include "VistrelKit/library/SQLiteDB.h"
 #include "VistrelKit/library/Transaction.h"
-#include "VistrelKit/base/PrivateFiles.h"
-#include "VistrelKit/library/Retention.h"
 #include "VistrelKit/search/TextIndex.h"
 
 namespace vistrel {
@@ -156,6 +160,10 @@ std::int64_t FrameLibrary::removeLocked(const std::vector<std::int64_t>& ids,
       ++deleted;
     }
     db_->run("DELETE FROM apps WHERE tag NOT IN (SELECT DISTINCT app_tag FROM frames)");
+    if (deleted > 0) {
+      // With the deletion, so that a purge cut short by a crash is finished at the next open.
+      db_->run("INSERT OR REPLACE INTO info(k, v) VALUES('purge_pending', 1)");
+    }
     return deleted;
   });
 
@@ -177,14 +185,13 @@ std::int64_t FrameLibrary::removeLocked(const std::vector<std::int64_t>& ids,
     }
   }
   deletedTermsPending_ = deletedTermsPending_ || count > 0;
-  bool purged = false;
   if (deletedTermsPending_ && (!cleanupTime || cleanupPurgeDue(lastCleanupPurge_, *cleanupTime))) {
-    purged = purgeDeletedTermsLocked();
-    if (purged && cleanupTime) {
+    requestPurgeLocked();
+    if (cleanupTime) {
       lastCleanupPurge_ = cleanupTime;
     }
   }
-  if (count > 0 || purged) {
+  if (count > 0) {
     try {
       db_->exec("PRAGMA incremental_vacuum");
     } catch (const SQLiteError&) {
@@ -195,18 +202,78 @@ std::int64_t FrameLibrary::removeLocked(const std::vector<std::int64_t>& ids,
   return count;
 }
 
-bool FrameLibrary::purgeDeletedTermsLocked() {
+bool FrameLibrary::purgePending() const {
+  const std::lock_guard lock(mutex_);
+  return deletedTermsPending_;
+}
+
+bool FrameLibrary::waitForPurge() {
+  std::unique_lock lock(mutex_);
+  purgeChanged_.wait(lock, [this] { return !purgeRunning_ || closing_; });
+  return !deletedTermsPending_;
+}
+
+void FrameLibrary::setPurgeSlicePages(int pages) {
+  const std::lock_guard lock(mutex_);
+  purgeSlicePages_ = std::max(pages, 1);
+}
+
+void FrameLibrary::requestPurgeLocked() {
+  if (purgeRunning_ || closing_) {
+    return;
+  }
+  purgeRunning_ = true;
+  if (!purger_.joinable()) {
+    purger_ = std::thread(&FrameLibrary::purgeLoop, this);
+  } else {
+    purgeChanged_.notify_all();
+  }
+}
+
+void FrameLibrary::purgeLoop() {
+  // Short enough that a search or store waiting for the library is not held up noticeably.
+  constexpr auto pause = std::chrono::milliseconds(5);
+  std::unique_lock lock(mutex_);
+  while (true) {
+    purgeChanged_.wait(lock, [this] { return closing_ || purgeRunning_; });
+    if (closing_) {
+      return;
+    }
+    if (purgeSliceLocked() != PurgeStep::more) {
+      purgeRunning_ = false;
+      purgeChanged_.notify_all();
+      continue;
+    }
+    lock.unlock();
+    std::this_thread::sleep_for(pause);
+    lock.lock();
+  }
+}
+
+FrameLibrary::PurgeStep FrameLibrary::purgeSliceLocked() {
   // Before SQLite 3.42 a deletion only adds entries that cancel the frame's terms; the terms
   // themselves stay in the older index segments, readable to anyone holding the key, until those
-  // segments are merged with the cancelling ones. Merging everything rewrites the whole index
-  // (seconds for a large library), which is why retention cleanups do it at most daily.
+  // segments are merged with the cancelling ones. A negative "merge" merges every segment into
+  // one like "optimize", but stops after about that many pages, so the whole index is never
+  // rewritten in one go; it is done when a step changes (almost) nothing.
   try {
-    db_->exec("INSERT INTO frame_index(frame_index) VALUES('optimize')");
+    const sqlite3_int64 before = sqlite3_total_changes64(db_->handle());
+    db_->exec("INSERT INTO frame_index(frame_index, rank) VALUES('merge', -" +
+              std::to_string(purgeSlicePages_) + ")");
+    if (sqlite3_total_changes64(db_->handle()) - before >= 2) {
+      return PurgeStep::more;
+    }
+    db_->run("DELETE FROM info WHERE k = 'purge_pending'");
   } catch (const SQLiteError&) {
-    return false;  // Still pending: the next deletion or cleanup tries again.
+    return PurgeStep::failed;  // Still pending: the next deletion, cleanup or open tries again.
   }
   deletedTermsPending_ = false;
-  return true;
+  try {
+    db_->exec("PRAGMA incremental_vacuum");
+  } catch (const SQLiteError&) {
+  }
+  forgetDeletedPages();
+  return PurgeStep::finished;
 }
 
 std::int64_t FrameLibrary::deleteRange(Date start, Date end) {

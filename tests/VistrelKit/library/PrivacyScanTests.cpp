@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,15 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "VistrelKit/library/FrameLibrary.h"
-#include "VistrelKit/keys/KeyFileStore.h"
 #include "VistrelKit/base/PrivateFiles.h"
 #include "VistrelKit/capture/Recorder.h"
+#include "VistrelKit/keys/KeyFileStore.h"
+#include "VistrelKit/library/FrameLibrary.h"
 #include "VistrelKit/search/TextIndex.h"
 #include "tests/VistrelKit/library/DiskScan.h"
 #include "tests/VistrelKit/library/FrameLibraryFixture.h"
-#include "tests/support/TemporaryFolder.h"
 #include "tests/support/ScreenFixtures.h"
+#include "tests/support/TemporaryFolder.h"
 
 namespace vistrel {
 namespace {
@@ -152,9 +155,9 @@ std::set<std::string> labelsOf(const std::vector<Hit>& hits) {
 }
 
 // A deleted frame's keyed terms must leave the text index too, not only its row: with the key,
-// a term left behind would tell which words a deleted frame held. A deletion by the user purges
-// them at once, a retention cleanup at most once a day, a later cleanup finishing what an earlier
-// one left pending even when it deletes nothing itself.
+// a term left behind would tell which words a deleted frame held. A deletion by the user starts
+// their purge at once, a retention cleanup at most once a day, a later cleanup finishing what an
+// earlier one left pending even when it deletes nothing itself.
 TEST(DeletedFrameScan, LeavesNoIndexTermsOfDeletedFrames) {
   testing::TemporaryFolder temporary;
   const FrameKeys keys = FrameKeys::derive(generateKey());
@@ -191,6 +194,7 @@ TEST(DeletedFrameScan, LeavesNoIndexTermsOfDeletedFrames) {
     even.push_back(ids[i]);
   }
   EXPECT_EQ(library.remove(even), 20);
+  EXPECT_TRUE(library.waitForPurge());
   EXPECT_TRUE(termsLeft(removed).empty()) << termsLeft(removed).size() << " terms left";
 
   // Retention: a day after, the odd frames before 10,000 s go (1, 3, ..., 15); an hour later
@@ -203,12 +207,17 @@ TEST(DeletedFrameScan, LeavesNoIndexTermsOfDeletedFrames) {
       tokenNeedles(keys, framesOf([](std::size_t i) { return i % 2 == 1 && i <= 15; }),
                    framesOf([](std::size_t i) { return i % 2 == 1 && i > 15; }));
   EXPECT_EQ(library.cleanup(oneDay, first), 8);
+  EXPECT_TRUE(library.waitForPurge());
   EXPECT_TRUE(termsLeft(agedOut).empty()) << termsLeft(agedOut).size() << " terms left";
   const std::vector<Needle> agedLater =
       tokenNeedles(keys, framesOf([](std::size_t i) { return i == 17 || i == 19 || i == 21; }),
                    framesOf([](std::size_t i) { return i % 2 == 1 && i > 21; }));
   EXPECT_EQ(library.cleanup(oneDay, first + Seconds(3600)), 3);
+  library.waitForPurge();
+  EXPECT_TRUE(library.purgePending());
+  EXPECT_FALSE(termsLeft(agedLater).empty());
   EXPECT_EQ(library.cleanup(RetentionPolicy{2, noCap}, first + Seconds(25 * 3600)), 0);
+  EXPECT_TRUE(library.waitForPurge());
   EXPECT_TRUE(termsLeft(agedLater).empty()) << termsLeft(agedLater).size() << " terms left";
 
   // The frames that stay are still found by their words.
@@ -217,6 +226,62 @@ TEST(DeletedFrameScan, LeavesNoIndexTermsOfDeletedFrames) {
       library.search(SearchQuery::parse(kept), std::nullopt, std::nullopt, std::nullopt, 10);
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found.front().id, ids[39]);
+}
+
+// A purge cut short by a crash is finished when the library is next opened: the mark that a
+// purge is due is written with the deletion, and cleared only once the index is one segment.
+TEST(DeletedFrameScan, PurgeKilledHalfwayIsFinishedByTheNextOpen) {
+  testing::TemporaryFolder temporary;
+  const FrameKeys keys = FrameKeys::derive(generateKey());
+  std::mt19937 random(5);
+  std::vector<NewFrame> frames;
+  std::vector<std::int64_t> gone;
+  {
+    FrameLibrary library(temporary.path(), keys, Calendar::utc());
+    for (int i = 0; i < 40; ++i) {
+      frames.push_back(Frames::frame(Frames::at(i * 600.0), randomWords(random, 30)));
+      const std::int64_t id = library.store(frames.back());
+      if (i % 2 == 0) {
+        gone.push_back(id);
+      }
+    }
+  }
+  std::vector<NewFrame> removedFrames, keptFrames;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    (i % 2 == 0 ? removedFrames : keptFrames).push_back(frames[i]);
+  }
+  const std::vector<Needle> removed = tokenNeedles(keys, removedFrames, keptFrames);
+  const auto termsLeft = [&] {
+    return labelsOf(testing::scanFiles(testing::filesUnder(temporary.path()), removed, false));
+  };
+
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Small slices make the purge take several, so the kill lands in the middle.
+    FrameLibrary library(temporary.path(), keys, Calendar::utc());
+    library.setPurgeSlicePages(16);
+    library.remove(gone);
+    const char done = 1;
+    [[maybe_unused]] const ssize_t written = ::write(ready[1], &done, 1);
+    ::pause();
+    ::_exit(0);
+  }
+  char done = 0;
+  ASSERT_EQ(::read(ready[0], &done, 1), 1);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  EXPECT_FALSE(termsLeft().empty()) << "the purge was not cut short";
+
+  FrameLibrary reopened(temporary.path(), keys, Calendar::utc());
+  EXPECT_TRUE(reopened.waitForPurge());
+  EXPECT_FALSE(reopened.purgePending());
+  EXPECT_TRUE(termsLeft().empty()) << termsLeft().size() << " terms left";
+  EXPECT_EQ(reopened.stats(Frames::at(0)).frames, 20);
 }
 
 // Runs of letters and digits; bytes of non-ASCII characters count as letters.
