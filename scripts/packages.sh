@@ -15,6 +15,7 @@ VISTREL_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xdotool x11-utils dbus dbus-x11 gnome-keyring libsecret-tools
   fonts-dejavu-core fonts-liberation2 imagemagick desktop-file-utils appstream man-db dpkg-dev
+  libqt6svg6 adwaita-icon-theme at-spi2-core python3-dbus python3-gi
 )
 
 vistrel_install_packages() {

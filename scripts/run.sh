@@ -8,6 +8,7 @@ vistrel_install_packages
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j2
 
-# Until the windows exist, the application runs headless: it captures with the saved settings
-# and prints its status until Ctrl-C. Turn capture on with "captureEnabled": true in config.json.
-exec build/Vistrel/vistrel --headless "$@"
+# The desktop application: a tray icon and the main window. A running Vistrel is shown instead of
+# starting a second one. Without a display (or with --headless) it captures with the saved
+# settings and prints its status until Ctrl-C.
+exec build/Vistrel/vistrel "$@"

@@ -1,11 +1,15 @@
-// vistrel: the application. Until its screens exist it runs headless: capture with the saved
-// settings, the status line on stdout whenever it changes, until SIGINT or SIGTERM.
+// vistrel: the application. With a display it is the desktop application (tray icon and main
+// window), one per user session. With --headless, or without a display, it captures with the
+// saved settings and prints the status line on stdout whenever it changes. Either ends on
+// SIGINT or SIGTERM with the settings saved.
 
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <cstring>
 #include <exception>
@@ -13,6 +17,8 @@
 #include <optional>
 #include <string>
 
+#include "Vistrel/gui/shell/DesktopShell.h"
+#include "Vistrel/gui/shell/SingleInstance.h"
 #include "Vistrel/model/AppModel.h"
 #include "Vistrel/platform/linux/LinuxEnvironment.h"
 #include "VistrelKit/base/ProcessHardening.h"
@@ -22,9 +28,11 @@ namespace {
 constexpr const char* usageText =
     "Usage: vistrel [--headless] [--data-dir DIR] [--key-file FILE]\n"
     "\n"
-    "Keeps a private, searchable history of your screen. With --headless it records with the\n"
-    "saved settings (config.json in the data folder) and prints the capture status whenever it\n"
-    "changes, until interrupted (Ctrl-C or SIGTERM), then saves the settings and exits.\n";
+    "Keeps a private, searchable history of your screen. With a display it starts the desktop\n"
+    "application (a tray icon and the main window); a second start shows the first one's window.\n"
+    "With --headless, or without a display, it records with the saved settings (config.json in\n"
+    "the data folder) and prints the capture status whenever it changes, until interrupted\n"
+    "(Ctrl-C or SIGTERM), then saves the settings and exits.\n";
 
 int signalPipe[2] = {-1, -1};
 
@@ -58,6 +66,10 @@ std::optional<Options> parse(int argc, char** argv) {
   return options;
 }
 
+bool hasDisplay() {
+  return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,11 +89,28 @@ int main(int argc, char** argv) {
     std::cerr << usageText;
     return 2;
   }
-  if (!options->headless)
-    std::cerr << "vistrel: the windows are not built yet; running headless.\n";
+  const bool desktop = !options->headless && hasDisplay();
+  if (!options->headless && !desktop)
+    std::cerr << "vistrel: no display; running headless.\n";
 
-  QCoreApplication application(argc, argv);
+  std::unique_ptr<QCoreApplication> application;
+  if (desktop)
+    application = std::make_unique<QApplication>(argc, argv);
+  else
+    application = std::make_unique<QCoreApplication>(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("Vistrel"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(VISTREL_VERSION));
+  QCoreApplication::setOrganizationDomain(QStringLiteral("tevrin77.com"));
+
+  vistrel::SingleInstance instance;
+  if (desktop) {
+    if (!instance.claim())
+      return vistrel::SingleInstance::activateRunning() ? 0 : 1;
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Vistrel"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.tevrin77.Vistrel"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+  }
 
   if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     std::cerr << "vistrel: cannot watch for signals\n";
@@ -119,19 +148,43 @@ int main(int argc, char** argv) {
       std::cout << "Notice: " << *model->lastNotice() << std::endl;
   });
 
+  bool shutDown = false;
+  const auto quit = [&] {
+    if (!shutDown)
+      model->shutdown();
+    shutDown = true;
+    QCoreApplication::quit();
+  };
   QSocketNotifier signalWatcher(signalPipe[0], QSocketNotifier::Read);
-  QObject::connect(&signalWatcher, &QSocketNotifier::activated, &application, [&] {
+  QObject::connect(&signalWatcher, &QSocketNotifier::activated, application.get(), [&] {
     char drained[16];
     while (::read(signalPipe[0], drained, sizeof drained) > 0) {
     }
-    model->shutdown();
-    QCoreApplication::quit();
+    quit();
   });
 
   std::cout << "Data folder: " << model->dataFolder().string() << std::endl;
+  std::unique_ptr<vistrel::DesktopShell> shell;
+  if (desktop) {
+    shell = std::make_unique<vistrel::DesktopShell>(*model);
+    QObject::connect(shell.get(), &vistrel::DesktopShell::quitRequested, application.get(), quit);
+    QObject::connect(&instance, &vistrel::SingleInstance::activated, shell.get(),
+                     &vistrel::DesktopShell::activate);
+    // The session is ending: the settings are written now, whatever the session manager does next.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, application.get(),
+                     [&] { model->saveNow(); });
+    QObject::connect(application.get(), &QCoreApplication::aboutToQuit, application.get(), [&] {
+      if (!shutDown)
+        model->shutdown();
+      shutDown = true;
+    });
+  }
   model->start();
+  if (shell)
+    shell->start();
   printStatus();
-  const int status = application.exec();
+  const int status = application->exec();
+  shell.reset();
   model.reset();
   return status;
 }
