@@ -24,7 +24,7 @@ fi
 cmake --build "$build" -j"${VISTREL_JOBS:-2}" --target LibraryBench vistrel-cli vistrel-cli-record
 
 # Builds the library when it is missing; the size benchmark itself takes a moment.
-VISTREL_BENCH_FRAMES=$frames "$build/bench/LibraryBench" --benchmark_filter=BM_Size >/dev/null
+VISTREL_BENCH_FRAMES=$frames "$build/bench/LibraryBench" --benchmark_filter=BM_Size >/dev/null 2>&1
 
 exec python3 - "${VISTREL_CLI:-$build/Vistrel/vistrel-cli}" "$cache/library-$((frames / 1000))k" "$runs" <<'PYTHON'
 import os, resource, sqlite3, statistics, subprocess, sys, tempfile, time
@@ -72,7 +72,7 @@ for label, query, match in [(f"search {rare} (rare word)", [rare], f'"{rare}"*')
                             ('search "please review"', ['"please review"'], '"please review"*')]:
     rows.append((label, base + ["search"] + query, plain(match)))
 
-print(f"vistrel-cli start-up, {runs} runs each, median wall / CPU in ms (library of {frames} frames)")
+print(f"vistrel-cli start-up, {runs} runs each, median wall / CPU in ms (library {os.path.basename(folder)})")
 print(f"{'command':40} {'wall':>8} {'cpu':>8}   {'sqlite3 wall':>12} {'ratio':>6}")
 for label, command, baseline_command in rows:
     wall, cpu = measure(command)
