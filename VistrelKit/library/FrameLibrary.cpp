@@ -207,24 +207,34 @@ void FrameLibrary::checkKey() {
 }
 
 void FrameLibrary::checkKeyLocked() {
-  {
-    Statement statement = db_->prepare("SELECT v FROM info WHERE k = 'check'");
-    if (statement.step()) {
-      Bytes opened;
-      try {
-        opened = keys_.unseal(statement.columnBlob(0), sealContext::check);
-      } catch (const VistrelCryptoError&) {
-        throw VistrelCryptoError::wrongKey();
-      }
-      if (opened != bytesOf(checkPlaintext)) {
-        throw VistrelCryptoError::wrongKey();
-      }
-      return;
-    }
+  if (!verifyCheckLocked()) {
+    // A new library. Another process may be creating the same one at this moment (a first run
+    // of the command line beside the application): whichever writes first wins, and the other
+    // checks its key against that one instead of failing or resetting the next identifier.
+    const Bytes sealed = keys_.seal(bytesOf(checkPlaintext), sealContext::check);
+    inTransaction(*db_, [&] {
+      db_->run("INSERT OR IGNORE INTO info(k, v) VALUES('check', ?)", {sealed});
+      db_->run("INSERT OR IGNORE INTO info(k, v) VALUES('next_id', ?)", {std::int64_t{1}});
+    });
+    verifyCheckLocked();
   }
-  const Bytes sealed = keys_.seal(bytesOf(checkPlaintext), sealContext::check);
-  db_->run("INSERT INTO info(k, v) VALUES('check', ?)", {sealed});
-  db_->run("INSERT OR REPLACE INTO info(k, v) VALUES('next_id', ?)", {std::int64_t{1}});
+}
+
+bool FrameLibrary::verifyCheckLocked() {
+  Statement statement = db_->prepare("SELECT v FROM info WHERE k = 'check'");
+  if (!statement.step()) {
+    return false;
+  }
+  Bytes opened;
+  try {
+    opened = keys_.unseal(statement.columnBlob(0), sealContext::check);
+  } catch (const VistrelCryptoError&) {
+    throw VistrelCryptoError::wrongKey();
+  }
+  if (opened != bytesOf(checkPlaintext)) {
+    throw VistrelCryptoError::wrongKey();
+  }
+  return true;
 }
 
 std::int64_t FrameLibrary::allocateID() {

@@ -191,6 +191,9 @@ class FrameLibrary {
 
   // REQUIRES: mutex_ held (or the object still under construction).
   void checkKeyLocked();
+  // Whether the check row exists; raises wrongKey when it does not open with these keys.
+  // REQUIRES: mutex_ held (or the object still under construction).
+  bool verifyCheckLocked();
   // REQUIRES: mutex_ held, inside a write transaction.
   std::int64_t allocateIDLocked();
 
