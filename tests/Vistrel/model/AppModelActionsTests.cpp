@@ -251,7 +251,8 @@ TEST_F(AppModelActionsTest, DeletingEverythingDuringASlowJobKeepsTheMainThreadFr
   const auto took = steady_clock::now() - deleting;
   RecordProperty("longestMainThreadStallMs", std::to_string(longestStall.count()));
   EXPECT_GE(took, milliseconds(300)) << "the deletion waited for the slow job";
-  EXPECT_LT(longestStall, milliseconds(100)) << "the main thread never waited for it";
+  // Waiting for the job would stall for most of its 600 ms; a busy machine adds far less.
+  EXPECT_LT(longestStall, milliseconds(300)) << "the main thread never waited for it";
   recognitionTime = milliseconds(0);
   settle();
   EXPECT_EQ(model().lastNotice(), "Deleted the whole history and its key.");
