@@ -10,7 +10,7 @@
 #include "Vistrel/gui/shell/FrameSheetHost.h"
 #include "Vistrel/gui/shell/NoticeBar.h"
 #include "Vistrel/gui/shell/PaneCatalog.h"
-#include "Vistrel/gui/shell/PanePlaceholder.h"
+#include "Vistrel/gui/shell/PaneFactory.h"
 #include "Vistrel/gui/shell/Sidebar.h"
 #include "Vistrel/gui/shell/StatusBadge.h"
 
@@ -64,7 +64,7 @@ MainWindow::MainWindow(AppModel& model, bool offersUpdateCheck, QWidget* parent)
   setCentralWidget(central);
 
   for (const PaneInfo& info : paneCatalog())
-    setPaneWidget(info.pane, new PanePlaceholder(info.pane));
+    setPaneWidget(info.pane, createPane(info.pane, model_, this));
   connect(&model_, &AppModel::paneChanged, this, &MainWindow::showCurrentPane);
   showCurrentPane();
   buildMenus(offersUpdateCheck);
