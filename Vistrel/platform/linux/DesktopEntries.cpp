@@ -127,6 +127,7 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, std::string
   std::size_t localizedRank = wantedKeys.size();
   std::string type;
   std::string startupWMClass;
+  std::string icon;
   bool hidden = false;
   bool inMainGroup = false;
 
@@ -172,6 +173,8 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, std::string
       type = value;
     } else if (key == "StartupWMClass") {
       startupWMClass = value;
+    } else if (key == "Icon") {
+      icon = value;
     } else if (key == "Hidden") {
       hidden = value == "true";
     }
@@ -180,7 +183,7 @@ std::optional<DesktopEntry> parseDesktopEntry(std::string_view text, std::string
     return std::nullopt;
   }
   const bool useLocalized = localizedName && !localizedName->empty();
-  return DesktopEntry{std::string(id), useLocalized ? *localizedName : *name, startupWMClass};
+  return DesktopEntry{std::string(id), useLocalized ? *localizedName : *name, startupWMClass, icon};
 }
 
 DesktopEntries::DesktopEntries(std::vector<std::filesystem::path> applicationFolders,

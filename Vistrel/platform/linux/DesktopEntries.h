@@ -15,6 +15,7 @@ struct DesktopEntry {
   std::string id;              // file name without ".desktop"; subfolders joined with "-"
   std::string name;            // Name, localized when the entry has the user's language
   std::string startupWMClass;  // StartupWMClass, empty when absent
+  std::string icon;            // Icon: a theme icon name or an absolute path, empty when absent
 
   friend bool operator==(const DesktopEntry&, const DesktopEntry&) = default;
 };

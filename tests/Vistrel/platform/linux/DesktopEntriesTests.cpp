@@ -22,10 +22,12 @@ TEST(ParseDesktopEntry, ReadsNameAndWindowClassOfApplications) {
       "Name[de_CH]=Texteditor (Schweiz)\n"
       "Name[fr]=Éditeur de texte\n"
       "StartupWMClass=gedit\n"
+      "Icon=org.gnome.gedit\n"
       "[Desktop Action new-window]\n"
-      "Name=New Window\n";
+      "Name=New Window\n"
+      "Icon=window-new\n";
   EXPECT_EQ(parseDesktopEntry(text, "org.gnome.gedit", "C"),
-            (DesktopEntry{"org.gnome.gedit", "Text Editor", "gedit"}));
+            (DesktopEntry{"org.gnome.gedit", "Text Editor", "gedit", "org.gnome.gedit"}));
   EXPECT_EQ(parseDesktopEntry(text, "x", "de_DE.UTF-8")->name, "Texteditor");
   EXPECT_EQ(parseDesktopEntry(text, "x", "de_CH.UTF-8@euro")->name, "Texteditor (Schweiz)");
   EXPECT_EQ(parseDesktopEntry(text, "x", "fr_FR")->name, "Éditeur de texte");
