@@ -17,6 +17,7 @@
 #include "Vistrel/platform/Clipboard.h"
 #include "Vistrel/platform/LoginItem.h"
 #include "Vistrel/platform/Probes.h"
+#include "Vistrel/platform/RunningApps.h"
 #include "VistrelKit/base/Calendar.h"
 #include "VistrelKit/base/DateRange.h"
 #include "VistrelKit/capture/ExclusionRules.h"
@@ -76,6 +77,7 @@ struct AppEnvironment {
   std::unique_ptr<HotkeyGrabber> hotkeys;
   std::shared_ptr<Clipboard> clipboard;
   std::shared_ptr<LoginItem> loginItem;
+  std::shared_ptr<RunningApps> runningApps;  // null: nothing is known to run
   std::shared_ptr<Clock> clock;
   Calendar calendar = Calendar::systemDefault();
   RecorderFactory makeRecorder;  // empty: a Recorder with its own text recognizer
@@ -218,6 +220,11 @@ class AppModel : public QObject {
   void copyImage(const Image& image);
   void excludeApp(const std::string& bundleID, const std::string& name);
   void setOpenAtLogin(bool on);
+  // Asks the desktop each time: the login item may change outside the application.
+  bool isOpenAtLogin() const;
+  // The running regular applications the user may exclude: not this one and not already
+  // excluded (IDs compared ignoring letter case), each once, ordered by name.
+  std::vector<RunningApp> appsToExclude() const;
   void deleteEverything();
   void showInTimeline(const FrameSummary& summary);
 

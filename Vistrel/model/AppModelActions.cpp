@@ -133,6 +133,36 @@ void AppModel::setOpenAtLogin(bool on) {
   }
 }
 
+bool AppModel::isOpenAtLogin() const {
+  return env_.loginItem && env_.loginItem->isEnabled();
+}
+
+std::vector<RunningApp> AppModel::appsToExclude() const {
+  if (!env_.runningApps)
+    return {};
+  std::vector<RunningApp> offered;
+  const auto listed = [](const std::vector<RunningApp>& apps, const std::string& id) {
+    return std::any_of(apps.begin(), apps.end(),
+                       [&](const RunningApp& app) { return equalIgnoringCase(app.bundleID, id); });
+  };
+  const auto& excluded = config_.excludedApps;
+  for (RunningApp& app : env_.runningApps->runningApps()) {
+    if (!app.regular || app.bundleID.empty() || equalIgnoringCase(app.bundleID, env_.ownBundleID))
+      continue;
+    if (std::any_of(excluded.begin(), excluded.end(), [&](const ExcludedApp& entry) {
+          return equalIgnoringCase(entry.bundleID, app.bundleID);
+        }))
+      continue;
+    if (!listed(offered, app.bundleID))
+      offered.push_back(std::move(app));
+  }
+  std::stable_sort(offered.begin(), offered.end(), [](const RunningApp& a, const RunningApp& b) {
+    return QString::fromStdString(a.name).compare(QString::fromStdString(b.name),
+                                                  Qt::CaseInsensitive) < 0;
+  });
+  return offered;
+}
+
 void AppModel::deleteEverything() {
   if (destroying_)
     return;

@@ -279,6 +279,12 @@ std::optional<DesktopEntry> DesktopEntries::find(std::string_view id) {
   return entries_[it->second];
 }
 
+std::vector<DesktopEntry> DesktopEntries::all() {
+  std::lock_guard lock(mutex_);
+  refreshLocked();
+  return entries_;
+}
+
 std::optional<DesktopEntry> DesktopEntries::findForWindowClass(std::string_view wmClass,
                                                                std::string_view wmInstance) {
   std::lock_guard lock(mutex_);

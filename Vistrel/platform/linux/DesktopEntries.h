@@ -38,6 +38,8 @@ class DesktopEntries {
   static std::string standardLocale();
 
   std::optional<DesktopEntry> find(std::string_view id);
+  // Every visible application entry, one per ID, in precedence order of their folders.
+  std::vector<DesktopEntry> all();
   // The entry for a window of class `wmClass` and instance `wmInstance`: the first whose
   // StartupWMClass is the class or instance, else whose ID is, else whose ID ends with
   // "." and the class or instance; all compared without regard to case.

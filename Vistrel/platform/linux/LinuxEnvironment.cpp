@@ -19,7 +19,9 @@ AppEnvironment makeLinuxEnvironment(const LinuxEnvironmentOptions& options) {
     keyOptions.dataFolder = env.dataFolder;
     env.keyStore = makePlatformKeyStore(keyOptions);
   }
-  env.probes = std::make_shared<X11Probes>();
+  auto probes = std::make_shared<X11Probes>();
+  env.probes = probes;
+  env.runningApps = probes;
   if (options.hotkeys)
     env.hotkeys = std::make_unique<X11Hotkeys>();
   else

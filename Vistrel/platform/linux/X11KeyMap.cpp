@@ -1,6 +1,7 @@
 #include "Vistrel/platform/linux/X11KeyMap.h"
 
 #include <X11/keysym.h>
+#include <xcb/xcb_keysyms.h>
 
 #include <array>
 #include <utility>
@@ -59,6 +60,19 @@ std::optional<std::uint32_t> keyCodeForKeysym(xcb_keysym_t keysym) {
     }
   }
   return std::nullopt;
+}
+
+std::optional<std::uint32_t> keyCodeForX11Key(xcb_connection_t* connection, xcb_keycode_t keycode) {
+  if (!connection || keycode == 0) {
+    return std::nullopt;
+  }
+  xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(connection);
+  if (!symbols) {
+    return std::nullopt;
+  }
+  const xcb_keysym_t keysym = xcb_key_symbols_get_keysym(symbols, keycode, 0);
+  xcb_key_symbols_free(symbols);
+  return keysym == XCB_NO_SYMBOL ? std::nullopt : keyCodeForKeysym(keysym);
 }
 
 std::uint16_t x11ModifierMask(Modifiers modifiers) {

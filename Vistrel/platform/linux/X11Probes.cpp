@@ -5,6 +5,7 @@
 #include <xcb/randr.h>
 #include <xcb/screensaver.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +57,22 @@ std::string hostName() {
     return {};
   }
   return name.data();
+}
+
+xcb_atom_t internAtom(xcb_connection_t* c, std::string_view name) {
+  XcbReply<xcb_intern_atom_reply_t> reply{xcb_intern_atom_reply(
+      c, xcb_intern_atom(c, 1, std::uint16_t(name.size()), name.data()), nullptr)};
+  return reply ? reply->atom : XCB_NONE;
+}
+
+std::vector<std::uint32_t> cardinals(const std::optional<x11::Property>& property) {
+  std::vector<std::uint32_t> values;
+  if (!property || property->format != 32) {
+    return values;
+  }
+  values.resize(property->bytes.size() / 4);
+  std::memcpy(values.data(), property->bytes.data(), values.size() * 4);
+  return values;
 }
 
 }  // namespace
@@ -391,6 +408,62 @@ Image X11Probes::captureScreen(const ExclusionRules& rules, std::optional<Point>
   const PixelSize size = captureSize(raw.width, raw.height, maxWidth);
   return scaleToRGBX(raw.pixels, raw.width, raw.height, raw.stride, raw.channelBytes, size.width,
                      size.height);
+}
+
+std::vector<RunningApp> X11Probes::runningApps() {
+  const auto display = impl_->display();
+  if (!display) {
+    return {};
+  }
+  xcb_connection_t* c = display->connection();
+  const xcb_atom_t clientList = internAtom(c, "_NET_CLIENT_LIST");
+  const xcb_atom_t windowType = internAtom(c, "_NET_WM_WINDOW_TYPE");
+  const xcb_atom_t typeNormal = internAtom(c, "_NET_WM_WINDOW_TYPE_NORMAL");
+  const xcb_atom_t typeDialog = internAtom(c, "_NET_WM_WINDOW_TYPE_DIALOG");
+  const xcb_atom_t wmState = internAtom(c, "_NET_WM_STATE");
+  const xcb_atom_t skipTaskbar = internAtom(c, "_NET_WM_STATE_SKIP_TASKBAR");
+
+  std::vector<xcb_window_t> windows;
+  for (const std::uint32_t window :
+       cardinals(x11::takeProperty(c, x11::askProperty(c, display->root, clientList)))) {
+    windows.push_back(window);
+  }
+  if (windows.empty()) {
+    // No window manager keeps a list: what is on screen is what runs.
+    for (const TopLevel& top : x11::viewableTopLevels(*display)) {
+      windows.push_back(top.speaker);
+    }
+  }
+
+  std::vector<std::pair<xcb_get_property_cookie_t, xcb_get_property_cookie_t>> kindCookies;
+  for (const xcb_window_t window : windows) {
+    kindCookies.emplace_back(x11::askProperty(c, window, windowType),
+                             x11::askProperty(c, window, wmState));
+  }
+  std::vector<bool> regular;
+  for (const auto& [typeCookie, stateCookie] : kindCookies) {
+    const auto types = cardinals(x11::takeProperty(c, typeCookie));
+    const auto states = cardinals(x11::takeProperty(c, stateCookie));
+    // A window names its types best first; one without any is a normal window.
+    const bool normalType =
+        types.empty() || types.front() == typeNormal || types.front() == typeDialog;
+    const bool inTaskbar = std::find(states.begin(), states.end(), skipTaskbar) == states.end();
+    regular.push_back(normalType && inTaskbar);
+  }
+
+  std::vector<RunningApp> apps;
+  std::vector<WindowFacts> facts = x11::readFacts(*display, windows);
+  for (std::size_t i = 0; i < facts.size(); ++i) {
+    if (impl_->isOwnWindow(facts[i])) {
+      continue;
+    }
+    const WindowInfo info = impl_->windowInfo(std::move(facts[i]));
+    if (!info.bundleID || info.bundleID->empty()) {
+      continue;
+    }
+    apps.push_back(RunningApp{*info.bundleID, info.appName, regular[i]});
+  }
+  return apps;
 }
 
 }  // namespace vistrel

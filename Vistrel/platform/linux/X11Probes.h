@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Vistrel/platform/Probes.h"
+#include "Vistrel/platform/RunningApps.h"
 
 namespace vistrel {
 
@@ -30,7 +31,7 @@ class X11Error : public std::runtime_error {
 // not show the native windows.
 bool isWaylandSession(const char* sessionType, const char* waylandDisplay);
 
-class X11Probes final : public Probes {
+class X11Probes final : public Probes, public RunningApps {
  public:
   struct Options {
     std::string display;  // empty: $DISPLAY
@@ -56,6 +57,10 @@ class X11Probes final : public Probes {
   Image captureScreen(const ExclusionRules& rules, std::optional<Point> center,
                       int maxWidth) override;
   std::optional<std::string> screenAccessProblem() override;
+  // The applications behind the windows the window manager lists (_NET_CLIENT_LIST), else behind
+  // the viewable top-level windows. Regular: a normal or dialog window that is not kept out of the
+  // task bar. Windows without an application ID and this application's own are left out.
+  std::vector<RunningApp> runningApps() override;
 
   // The monitors, in the server's order; the whole screen when RandR names none.
   std::vector<DisplayFrame> displays();

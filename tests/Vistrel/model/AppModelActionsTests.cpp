@@ -290,6 +290,27 @@ TEST_F(AppModelActionsTest, OpenAtLoginReportsOnlyFailures) {
   EXPECT_EQ(model().lastNotice(), "Couldn't change Open at Login: Permission denied");
 }
 
+TEST_F(AppModelActionsTest, OpenAtLoginIsReadFromTheDesktopEachTime) {
+  EXPECT_FALSE(model().isOpenAtLogin());
+  loginItem->enabled = true;  // changed outside the application
+  EXPECT_TRUE(model().isOpenAtLogin());
+}
+
+TEST_F(AppModelActionsTest, AppsToExcludeLeaveOutThisAppHelpersAndExcludedOnesAndRepeats) {
+  change([](VistrelConfig& config) { config.excludedApps = {{"org.example.Vault", "Vault"}}; });
+  runningApps->apps = {
+      {"org.example.Editor", "Editor", true}, {"com.tevrin77.Vistrel", "Vistrel", true},
+      {"ORG.EXAMPLE.VAULT", "Vault", true},   {"org.example.TrayHelper", "Tray Helper", false},
+      {"org.example.Editor", "Editor", true}, {"firefox", "Firefox", true},
+  };
+  const std::vector<RunningApp> expected = {{"org.example.Editor", "Editor", true},
+                                            {"firefox", "Firefox", true}};
+  EXPECT_EQ(model().appsToExclude(), expected);
+
+  model().excludeApp("Firefox", "Firefox");
+  EXPECT_EQ(model().appsToExclude(), std::vector<RunningApp>({expected.front()}));
+}
+
 TEST_F(AppModelActionsTest, ShowInTimelineSelectsTheFrame) {
   startWithFrames({-86400 - 60, -86400 - 30, -86400 - 10});
   FrameSummary summary;

@@ -67,6 +67,13 @@ class FakeLoginItem final : public LoginItem {
   std::optional<std::string> failure;
 };
 
+class FakeRunningApps final : public RunningApps {
+ public:
+  std::vector<RunningApp> runningApps() override { return apps; }
+
+  std::vector<RunningApp> apps;
+};
+
 // 2025-03-09 10:00:00 UTC, a Sunday.
 inline Date startMoment() {
   return dateFromSeconds1970(1741514400.0);
@@ -118,6 +125,7 @@ class AppModelTest : public ::testing::Test {
       env.hotkeys = std::move(grabber);
       env.clipboard = clipboard;
       env.loginItem = loginItem;
+      env.runningApps = runningApps;
       env.clock = clock;
       env.calendar = Calendar::utc();
       env.makeRecorder = [this](std::shared_ptr<FrameLibrary> library, int maxWidth) {
@@ -204,6 +212,7 @@ class AppModelTest : public ::testing::Test {
   std::shared_ptr<Probes> realProbes;
   std::shared_ptr<FakeClipboard> clipboard = std::make_shared<FakeClipboard>();
   std::shared_ptr<FakeLoginItem> loginItem = std::make_shared<FakeLoginItem>();
+  std::shared_ptr<FakeRunningApps> runningApps = std::make_shared<FakeRunningApps>();
   std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>(startMoment());
   std::vector<TickReport> ticks;
   std::vector<qint64> cleanups;
