@@ -22,6 +22,39 @@ inline constexpr std::string_view wrongKey =
     "The history was locked with a different key (the keyring entry or key file is missing or "
     "replaced).";
 
+// The Capture screen.
+inline constexpr std::string_view captureSubtitle =
+    "A private history of your screen you can search: find the number, name or sentence you saw "
+    "an hour ago or last week. It all stays on this computer, encrypted.";
+inline constexpr std::string_view screenAccessExplanation =
+    "On an X11 desktop Vistrel needs no permission to take a small screenshot every few seconds "
+    "while capture is on. It keeps a frame only when the screen changed, reads its text on this "
+    "computer with Tesseract, and stores both encrypted. Frames and their text never leave this "
+    "computer.";
+inline constexpr std::string_view screenAccessStepX11 =
+    "Use an X11 session (often \"Xorg\" on the login screen).";
+inline constexpr std::string_view screenAccessStepNoPermission =
+    "Nothing to allow: X11 lets Vistrel read the screen.";
+inline constexpr std::string_view screenAccessStepCapture =
+    "Switch on \"Save what's on my screen\" below. Vistrel keeps capture as you left it.";
+inline constexpr std::string_view idleCheckBox = "Stop while nobody is using the computer for";
+inline constexpr std::string_view neverSavedApps =
+    "Password managers and keyring tools (KeePassXC, Bitwarden, Passwords and Keys), plus any app "
+    "you add in Privacy.";
+inline constexpr std::string_view neverSavedSecureInput =
+    "Anything while a password prompt or field is active, the screen is locked, or you're away.";
+
+// The Privacy screen.
+inline constexpr std::string_view privateWindowsExplanation =
+    "Found by the marks browsers put in window titles: Firefox \u201cPrivate Browsing\u201d, "
+    "Chrome and Brave \u201cIncognito\u201d, Edge \u201cInPrivate\u201d. A browser whose private "
+    "windows carry no such mark can't be told apart, so add it above (or press %1 to pause) if "
+    "you browse privately there.";
+inline constexpr std::string_view secureInputExplanation =
+    "Password prompts (pinentry, SSH askpass, the keyring, polkit and KWallet prompts) and, where "
+    "the accessibility bus tells, password fields are recognised everywhere; nothing is saved "
+    "while one is active.";
+
 // Where the history's key is kept: the desktop's keyring, or a key file without one.
 enum class KeyPlace { keyring, keyFile };
 

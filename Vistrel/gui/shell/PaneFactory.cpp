@@ -1,11 +1,12 @@
 #include "Vistrel/gui/shell/PaneFactory.h"
 
+#include "Vistrel/gui/capture/CapturePane.h"
+#include "Vistrel/gui/privacy/PrivacyPane.h"
 #include "Vistrel/gui/shell/PanePlaceholder.h"
 
 namespace vistrel {
 
 QWidget* createPane(Pane pane, AppModel& model, QWidget* parent) {
-  (void)model;
   switch (pane) {
     case Pane::search:
       return new PanePlaceholder(pane, parent);
@@ -14,10 +15,10 @@ QWidget* createPane(Pane pane, AppModel& model, QWidget* parent) {
       return new PanePlaceholder(pane, parent);
 
     case Pane::capture:
-      return new PanePlaceholder(pane, parent);
+      return new CapturePane(model, parent);
 
     case Pane::privacy:
-      return new PanePlaceholder(pane, parent);
+      return new PrivacyPane(model, parent);
 
     case Pane::storage:
       return new PanePlaceholder(pane, parent);

@@ -10,4 +10,7 @@ namespace vistrel {
 // key). The settings keep the stored codes; only the text shown differs.
 QString shortcutText(const Shortcut& shortcut);
 
+// The same as a screen reader says it: "Control Alt Super P".
+QString spokenShortcutText(const Shortcut& shortcut);
+
 }  // namespace vistrel

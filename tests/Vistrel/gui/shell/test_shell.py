@@ -55,7 +55,7 @@ class FreshStart(unittest.TestCase):
 
             window = session.find("frame", "Vistrel")
             self.assertTrue(window.showing())
-            showing_pane(session, "Capture")
+            session.find("label", "Vistrel is off")
             session.find("label", "Capture is off")
             session.find("label", "Nothing new is being saved")
             names = [item.name() for item in session.find("list", "Sections").all("list item")]
@@ -69,7 +69,7 @@ class FreshStart(unittest.TestCase):
             session.click_tray_entry("Search History…")
             showing_pane(session, "Search")
             session.press("ctrl+3")
-            showing_pane(session, "Capture")
+            session.find("label", "Vistrel is off")
             session.press("F1")
             showing_pane(session, "How to Use")
 
