@@ -256,11 +256,11 @@ void CapturePane::refresh() {
   intervalLabel_->setAccessibleName(intervalLabel_->text());
 
   const QString refusal = model_.shortcutRefused()
-                              ? QStringLiteral("\u26a0 Another app already uses ") +
+                              ? QStringLiteral("Another app already uses ") +
                                     shortcutText(config.pauseShortcut) +
                                     QStringLiteral(". Pick a different shortcut.")
                               : QString();
-  refusal_->setText(refusal);
+  refusal_->setText(refusal.isEmpty() ? refusal : QStringLiteral("\u26a0 ") + refusal);
   refusal_->setAccessibleName(refusal);
   refusal_->setVisible(!refusal.isEmpty());
 

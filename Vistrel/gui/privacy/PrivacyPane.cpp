@@ -109,8 +109,12 @@ QWidget* PrivacyPane::buildAppsCard() {
   auto* addRunning = new QPushButton(QStringLiteral("Add a Running App"), card);
   runningApps_ = new QMenu(addRunning);
   runningApps_->setAccessibleName(addRunning->text());
-  addRunning->setMenu(runningApps_);
-  connect(runningApps_, &QMenu::aboutToShow, this, &PrivacyPane::fillRunningApps);
+  // Popped up rather than attached: an attached menu runs its own event loop inside the click,
+  // which keeps a screen reader's "press" waiting until the menu closes.
+  connect(addRunning, &QPushButton::clicked, this, [this, addRunning] {
+    fillRunningApps();
+    runningApps_->popup(addRunning->mapToGlobal(QPoint(0, addRunning->height())));
+  });
   auto* choose = new QPushButton(QStringLiteral("Choose App\u2026"), card);
   connect(choose, &QPushButton::clicked, this, &PrivacyPane::chooseApp);
   auto* restore = new QPushButton(QStringLiteral("Restore Defaults"), card);
