@@ -286,6 +286,9 @@ class TestWindow {
     std::optional<std::uint32_t> pid;
     std::string machine;
     std::string gtkApplicationID;
+    // _NET_WM_WINDOW_TYPE atom names, best first; none for an ordinary window.
+    std::vector<std::string> windowTypes;
+    bool skipTaskbar = false;  // _NET_WM_STATE_SKIP_TASKBAR
     bool mapped = true;
   };
 
@@ -326,6 +329,17 @@ class TestWindow {
     if (!spec_.gtkApplicationID.empty()) {
       setProperty(atom("_GTK_APPLICATION_ID"), atom("UTF8_STRING"), 8,
                   spec_.gtkApplicationID.data(), spec_.gtkApplicationID.size());
+    }
+    if (!spec_.windowTypes.empty()) {
+      std::vector<xcb_atom_t> types;
+      for (const std::string& type : spec_.windowTypes) {
+        types.push_back(atom(type.c_str()));
+      }
+      setProperty(atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, types.data(), types.size());
+    }
+    if (spec_.skipTaskbar) {
+      const xcb_atom_t state = atom("_NET_WM_STATE_SKIP_TASKBAR");
+      setProperty(atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32, &state, 1);
     }
     // Asks the window manager to keep the requested position.
     xcb_size_hints_t hints{};

@@ -1,5 +1,8 @@
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
+#include <xcb/xcb_keysyms.h>
+
+#include <cstdlib>
 
 #include "Vistrel/model/Hotkeys.h"
 #include "Vistrel/platform/linux/X11Hotkeys.h"
@@ -48,6 +51,27 @@ TEST(X11KeyMap, ModifiersMapToShiftControlAltAndSuper) {
                                   XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2 | XCB_BUTTON_MASK_1),
             controlOptionCommand);
   EXPECT_EQ(modifiersFromX11State(XCB_MOD_MASK_SHIFT), Modifiers::shift);
+}
+
+TEST(X11KeyMap, AKeyIsReadAtItsFirstLevel) {
+  XvfbSession session({.windowManager = false});
+  int screen = 0;
+  const XcbConnection connection = connectToDisplay(session.display(), &screen);
+  ASSERT_TRUE(connection);
+  xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(connection.get());
+  const auto keycodeOf = [&](xcb_keysym_t keysym) {
+    xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, keysym);
+    const xcb_keycode_t code = codes ? codes[0] : 0;
+    free(codes);
+    return code;
+  };
+  // Shift+1 sends "!", which names no key; its key is still the 1 key.
+  EXPECT_EQ(keyCodeForX11Key(connection.get(), keycodeOf(XK_exclam)), 18u);
+  EXPECT_EQ(keyCodeForX11Key(connection.get(), keycodeOf(XK_k)), 40u);
+  EXPECT_EQ(keyCodeForX11Key(connection.get(), keycodeOf(XK_Print)), std::nullopt);
+  EXPECT_EQ(keyCodeForX11Key(connection.get(), 0), std::nullopt);
+  EXPECT_EQ(keyCodeForX11Key(nullptr, keycodeOf(XK_k)), std::nullopt);
+  xcb_key_symbols_free(symbols);
 }
 
 class HotkeysTest : public ::testing::Test {

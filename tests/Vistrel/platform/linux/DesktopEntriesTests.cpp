@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <thread>
 
@@ -117,6 +118,21 @@ TEST_F(DesktopFolder, FirstFolderWinsAndSubfoldersJoinTheID) {
   EXPECT_EQ(list.find("org.example.Viewer")->name, "My Viewer");
   EXPECT_EQ(list.find("kde4-kate")->name, "Kate");
   EXPECT_EQ(list.find("kate"), std::nullopt);
+}
+
+TEST_F(DesktopFolder, AllListsEachVisibleApplicationOnce) {
+  write(system() / "org.example.Viewer.desktop", "System Viewer");
+  write(user() / "org.example.Viewer.desktop", "My Viewer");
+  write(system() / "org.example.Tool.desktop", "Tool");
+  std::ofstream(user() / "org.example.Tool.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Tool\nHidden=true\n";
+  write(system() / "kde4" / "kate.desktop", "Kate");
+  std::vector<std::pair<std::string, std::string>> listed;
+  for (const DesktopEntry& entry : entries().all())
+    listed.emplace_back(entry.id, entry.name);
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::pair<std::string, std::string>>{
+                        {"kde4-kate", "Kate"}, {"org.example.Viewer", "My Viewer"}}));
 }
 
 TEST_F(DesktopFolder, AHiddenUserEntryHidesTheSystemOne) {

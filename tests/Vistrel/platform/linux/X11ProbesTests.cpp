@@ -156,6 +156,30 @@ TEST_F(X11ProbesTest, FrontWindowNamesTheActiveApplicationTitleAndCentre) {
   }
 }
 
+TEST_F(X11ProbesTest, RunningAppsAreTheManagedWindowsApplicationsWithTheirKind) {
+  X11Probes probes(options());
+  TestWindow editor({.instance = "exampleeditor", .className = "ExampleEditor", .title = "a"});
+  TestWindow dialog(
+      {.instance = "prefs", .className = "Prefs", .windowTypes = {"_NET_WM_WINDOW_TYPE_DIALOG"}});
+  TestWindow panel(
+      {.instance = "panel", .className = "Panel", .windowTypes = {"_NET_WM_WINDOW_TYPE_DOCK"}});
+  TestWindow helper({.instance = "helper", .className = "Helper", .skipTaskbar = true});
+  TestWindow own({.instance = "vistrel", .className = "Vistrel", .pid = std::uint32_t(getpid())});
+  TestWindow nameless({.title = "Nameless"});
+
+  const std::vector<RunningApp> expected = {{"org.example.Editor", "Example Editor", true},
+                                            {"Prefs", "Prefs", true},
+                                            {"Panel", "Panel", false},
+                                            {"Helper", "Helper", false}};
+  std::vector<RunningApp> apps;
+  // The window manager lists a window once it has taken it on.
+  testing::waitUntil([&] {
+    apps = probes.runningApps();
+    return apps.size() >= expected.size();
+  });
+  EXPECT_EQ(apps, expected);
+}
+
 TEST_F(X11ProbesTest, AnApplicationWithoutAMappedWindowHasNoTitleAndNoCentre) {
   X11Probes probes(options());
   TestWindow hidden({.instance = "exampleeditor",
