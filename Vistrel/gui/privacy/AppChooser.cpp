@@ -48,6 +48,7 @@ AppChooser::AppChooser(QWidget* parent) : QDialog(parent), list_(new QListWidget
   column->addWidget(list_, 1);
   column->addWidget(buttons);
   resize(420, 480);
+  list_->setFocus();
 }
 
 std::optional<AppChooser::Choice> AppChooser::chosen() const {

@@ -256,6 +256,8 @@ class PrivacyTest(unittest.TestCase):
             with open(os.path.join(applications, "org.example.FieldNotes.desktop"), "w") as f:
                 f.write("[Desktop Entry]\nType=Application\nName=Field Notes\n"
                         "Exec=xmessage notes\nStartupWMClass=fieldnotes\n")
+            with open(os.path.join(applications, "org.example.GardenPlanner.desktop"), "w") as f:
+                f.write("[Desktop Entry]\nType=Application\nName=Garden Planner\nExec=true\n")
             notes = subprocess.Popen(["xmessage", "-name", "fieldnotes", "-title", "Notes",
                                       "Plain notes here"], env=session.env,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -278,6 +280,19 @@ class PrivacyTest(unittest.TestCase):
                 wait_for(lambda: config_says(session, lambda c: "org.example.FieldNotes" in
                                              [a["bundleID"] for a in c["excludedApps"]]), 5,
                          "the exclusion saved")
+
+                # An installed application that is not running comes from the chooser.
+                press(session.find("push button", "Choose App…"))
+                chooser = session.find("dialog", "Choose App")
+                listed = chooser.find("list", "Applications", True)
+                names = [item.name() for item in listed.all("list item")]
+                self.assertIn("Garden Planner", names)
+                # Typing the start of a name picks it, as in any list.
+                session.press("g", "Choose App")
+                session.xdotool("key", "a", "r", "d", "e", "n")
+                press(chooser.find("push button", "Exclude", True))
+                session.find("push button", "Stop excluding Garden Planner")
+                session.find("label", "org.example.GardenPlanner")
 
                 window = session.x_windows("Notes", viewable=True)[0]
                 session.xdotool("windowactivate", "--sync", window)
