@@ -271,10 +271,10 @@ void CapturePane::refreshScreenAccess() {
   const bool granted = model_.screenRecording();
   const auto& problem = model_.screenAccessProblem();
   accessCard_->setTint(granted ? green : orange);
-  QString state = granted ? QStringLiteral("\u2713 Allowed") : QStringLiteral("Not allowed yet");
+  QString state = granted ? QStringLiteral("Allowed") : QStringLiteral("Not allowed yet");
   if (!granted && problem)
     state = QStringLiteral("Not supported yet");
-  accessState_->setText(state);
+  accessState_->setText(granted ? QStringLiteral("\u2713 ") + state : state);
   accessState_->setAccessibleName(state);
   colour(accessState_, granted ? green : orange);
   const QString explanation =

@@ -32,6 +32,9 @@ class CapturePane : public QScrollArea {
   // "N seconds": the interval as the capture loop uses it, in whole seconds.
   static QString intervalText(double interval);
 
+  SettingsHeader* header() const { return header_; }
+  QLabel* screenAccessState() const { return accessState_; }
+  QLabel* screenAccessText() const { return accessText_; }
   QCheckBox* captureSwitch() const { return captureSwitch_; }
   QSlider* intervalSlider() const { return intervalSlider_; }
   QLabel* intervalLabel() const { return intervalLabel_; }

@@ -5,6 +5,7 @@
 #include <xcb/xproto.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -12,9 +13,11 @@
 #include <cmath>
 
 #include "Vistrel/gui/capture/CapturePane.h"
+#include "Vistrel/gui/capture/SettingsCard.h"
 #include "Vistrel/gui/capture/ShortcutRecorder.h"
 #include "Vistrel/gui/privacy/PrivacyPane.h"
 #include "Vistrel/model/AppModel.h"
+#include "VistrelKit/base/Texts.h"
 #include "VistrelKit/keys/MemoryKeyStore.h"
 #include "tests/Vistrel/model/FakeClock.h"
 #include "tests/Vistrel/platform/FakeProbes.h"
@@ -34,13 +37,31 @@ class RecordingGrabber final : public HotkeyGrabber {
   std::optional<Shortcut> grabbed;
 };
 
+// A Wayland session: the screen cannot be read, and the probes say why.
+class WaylandProbes final : public Probes {
+ public:
+  std::optional<FrontWindow> frontWindow() override { return std::nullopt; }
+  bool isScreenLockedOrAsleep() override { return false; }
+  double idleSeconds() override { return 0; }
+  bool isSecureInputOn() override { return false; }
+  bool hasScreenRecordingPermission() override { return false; }
+  bool requestScreenRecordingPermission() override { return false; }
+  Image captureScreen(const ExclusionRules&, std::optional<Point>, int) override {
+    throw std::runtime_error(std::string(texts::waylandUnsupported));
+  }
+  std::optional<std::string> screenAccessProblem() override {
+    return std::string(texts::waylandUnsupported);
+  }
+};
+
 class CaptureWidgets : public ::testing::Test {
  protected:
-  CaptureWidgets() {
+  explicit CaptureWidgets(
+      std::shared_ptr<Probes> probes = std::make_shared<testing::FakeProbes>()) {
     AppEnvironment env;
     env.dataFolder = folder.path();
     env.keyStore = std::make_shared<MemoryKeyStore>();
-    env.probes = std::make_shared<testing::FakeProbes>();
+    env.probes = std::move(probes);
     auto grabber = std::make_unique<RecordingGrabber>();
     grabber_ = grabber.get();
     env.hotkeys = std::move(grabber);
@@ -157,6 +178,37 @@ TEST_F(CaptureWidgets, IntervalLabelShowsTheWholeClampedValueAndTheSliderWritesN
   pane.intervalSlider()->setValue(12);
   EXPECT_EQ(model->config().interval, 12);
   EXPECT_EQ(pane.intervalLabel()->text().toStdString(), "12 seconds");
+}
+
+TEST_F(CaptureWidgets, TitleFollowsTheCaptureState) {
+  model->start();
+  CapturePane pane(*model);
+  const auto title = [&] { return pane.header()->titleLabel()->text().toStdString(); };
+  EXPECT_EQ(title(), "Vistrel is off");
+  EXPECT_EQ(pane.screenAccessState()->accessibleName().toStdString(), "Allowed");
+  pane.captureSwitch()->click();
+  EXPECT_TRUE(model->config().captureEnabled);
+  EXPECT_EQ(title(), "Vistrel is recording");
+  model->pause(15);
+  EXPECT_EQ(title(), "Vistrel is paused");
+  model->resume();
+  EXPECT_EQ(title(), "Vistrel is recording");
+  pane.captureSwitch()->click();
+  EXPECT_EQ(title(), "Vistrel is off");
+}
+
+class CaptureWidgetsOnWayland : public CaptureWidgets {
+ protected:
+  CaptureWidgetsOnWayland() : CaptureWidgets(std::make_shared<WaylandProbes>()) {}
+};
+
+TEST_F(CaptureWidgetsOnWayland, ScreenAccessSaysTheDesktopIsNotSupportedYet) {
+  model->start();
+  CapturePane pane(*model);
+  EXPECT_EQ(pane.screenAccessState()->text().toStdString(), "Not supported yet");
+  EXPECT_EQ(pane.screenAccessText()->text().toStdString(), texts::waylandUnsupported);
+  pane.captureSwitch()->click();
+  EXPECT_EQ(pane.header()->titleLabel()->text().toStdString(), "One step left");
 }
 
 TEST_F(CaptureWidgets, NotNowEndsTheFirstRunForGood) {
