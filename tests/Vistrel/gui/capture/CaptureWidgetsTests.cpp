@@ -15,6 +15,7 @@
 #include "Vistrel/gui/capture/CapturePane.h"
 #include "Vistrel/gui/capture/SettingsCard.h"
 #include "Vistrel/gui/capture/ShortcutRecorder.h"
+#include "Vistrel/gui/privacy/FlowLayout.h"
 #include "Vistrel/gui/privacy/PrivacyPane.h"
 #include "Vistrel/model/AppModel.h"
 #include "VistrelKit/base/Texts.h"
@@ -217,6 +218,26 @@ TEST_F(CaptureWidgets, NotNowEndsTheFirstRunForGood) {
   pane.notNowButton()->click();
   EXPECT_TRUE(model->config().onboardingDone);
   EXPECT_TRUE(pane.notNowButton()->isHidden());
+}
+
+TEST(FlowChips, WrapWhenTheNextChipDoesNotFit) {
+  QWidget area;
+  auto* flow = new FlowLayout(&area, 6);
+  std::vector<QWidget*> chips;
+  for (int width : {100, 100, 100, 240, 30}) {
+    auto* chip = new QWidget(&area);
+    chip->setFixedSize(width, 20);
+    flow->addWidget(chip);
+    chips.push_back(chip);
+  }
+  area.resize(250, flow->heightForWidth(250));
+  area.show();
+  flow->activate();
+  const std::vector<QPoint> expected = {{0, 0}, {106, 0}, {0, 26}, {0, 52}, {0, 78}};
+  for (std::size_t i = 0; i < chips.size(); ++i)
+    EXPECT_EQ(chips[i]->pos(), expected[i]) << i;
+  EXPECT_EQ(flow->heightForWidth(250), 98);
+  EXPECT_EQ(flow->heightForWidth(1000), 20) << "all on one line";
 }
 
 TEST(TitleWords, AddRules) {
