@@ -194,6 +194,8 @@ bool ShortcutRecorder::eventFilter(QObject* watched, QEvent* event) {
       event->accept();
       return true;
     case QEvent::KeyPress:
+      // Accepted, so that the application does not offer the same press to the parents.
+      event->accept();
       takeKey(*static_cast<QKeyEvent*>(event));
       return true;
     case QEvent::KeyRelease:
