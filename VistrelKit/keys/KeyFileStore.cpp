@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "VistrelKit/base/DataFolder.h"
+#include "VistrelKit/base/FileDescriptor.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
 
 namespace vistrel {
@@ -22,30 +23,6 @@ namespace {
 [[noreturn]] void failWithErrno(int error) {
   throw VistrelCryptoError::keychain(-error);
 }
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0)
-      ::close(fd_);
-  }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
-  // Closes now so that a late write error (reported by close) is not lost.
-  void close() {
-    int fd = std::exchange(fd_, -1);
-    if (::close(fd) != 0 && errno != EINTR)
-      failWithErrno(errno);
-  }
-
- private:
-  int fd_;
-};
 
 // The temporary file beside the key file; removed again unless it was renamed into place.
 class TemporaryFile {
@@ -210,7 +187,9 @@ void writeKeyFile(const std::filesystem::path& path, const MasterKey& key, Place
   writeAll(temporary.fd().get(), key.bytes().data(), key.bytes().size());
   if (::fsync(temporary.fd().get()) != 0)
     failWithErrno(errno);
-  temporary.fd().close();
+  // A late write error shows only at close.
+  if (temporary.fd().close() != 0 && errno != EINTR)
+    failWithErrno(errno);
   place(temporary);
   syncFolder(folder);
 }
