@@ -138,8 +138,9 @@ std::filesystem::path KeyFileStore::defaultPath() {
 std::optional<MasterKey> KeyFileStore::load() {
   if (path_.empty())
     failWithErrno(ENOENT);
-  // O_NONBLOCK: a FIFO placed at the path must not hang the caller.
-  FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  // O_NONBLOCK: a FIFO placed at the path must not hang the caller. O_NOFOLLOW: a link could
+  // lead to a key someone else placed.
+  FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
   if (!fd.valid()) {
     if (errno == ENOENT)
       return std::nullopt;
@@ -152,6 +153,13 @@ std::optional<MasterKey> KeyFileStore::load() {
     failWithErrno(EISDIR);
   if (!S_ISREG(info.st_mode))
     throw VistrelCryptoError::keychain(0);
+  // Another user's file could hold a key they know; a second name lets others read it.
+  if (info.st_uid != ::geteuid())
+    failWithErrno(EPERM);
+  if (info.st_nlink > 1)
+    failWithErrno(EMLINK);
+  if ((info.st_mode & 077) != 0 && ::fchmod(fd.get(), 0600) != 0)
+    failWithErrno(errno);
 
   // One byte more than a key, to tell an exact key from a longer file.
   std::array<std::uint8_t, MasterKey::size + 1> buffer{};
