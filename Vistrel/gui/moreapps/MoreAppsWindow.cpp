@@ -79,9 +79,13 @@ void MoreAppsWindow::present() {
 
 void MoreAppsWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (event->spontaneous() || !list_.config().allowsNetwork)
+  // One refresh at a time: the loader's cache folder takes no concurrent refreshes, and a window
+  // shown again while one runs gets its answer all the same.
+  if (event->spontaneous() || !list_.config().allowsNetwork || refreshing_)
     return;
+  refreshing_ = true;
   refreshInBackground(list_.loader(), this, [this](std::optional<MoreAppsFeed> feed) {
+    refreshing_ = false;
     if (!feed)
       return;
     list_.showNetworkCopy(std::move(*feed));

@@ -37,6 +37,7 @@ class MoreAppsWindow : public QMainWindow {
   QVBoxLayout* rows_;
   QLabel* empty_;
   bool placed_ = false;
+  bool refreshing_ = false;
 };
 
 // The helper text under the list: where the rows lead.

@@ -6,6 +6,7 @@ import json
 import os
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -13,6 +14,7 @@ import zlib
 
 from desktop_session import DesktopSession, wait_for
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 APP = os.environ["VISTREL_APP"]
 CLI = os.environ["VISTREL_CLI"]
 DAY = 86400
@@ -128,6 +130,8 @@ class EmptyHistory(unittest.TestCase):
             self.assertIsNone(window.find("push button", "Vistrel", True), "never itself")
             session.click_tray_entry("More Apps…")
             session.click_tray_entry("How to Use")
+            self.assertEqual(session.find(None, "Pause or resume anywhere").description(),
+                             "Ctrl+Alt+Super+P")
             session.find("push button", "More Apps…").do_action("Press")
             time.sleep(0.5)
             self.assertEqual(len(session.x_windows("More Apps", viewable=True)), 1)
@@ -167,6 +171,33 @@ class KnownFrames(unittest.TestCase):
             self.assertEqual(figures(session), ["0", "0 bytes", "0", "–"])
             self.assertEqual(history_files(session.data_dir), [])
             self.assertFalse(os.path.exists(session.key_file), "the key file is gone")
+
+
+class KeyFileGone(unittest.TestCase):
+    def test_problem_card_file_manager_and_delete_everything_as_the_way_out(self):
+        with DesktopSession(APP, config=SETTLED) as session:
+            ingest(session, session.data_dir, time.time() - 60, 1)
+            os.remove(session.key_file)
+            shown = os.path.join(session.root, "shown-items")
+            session._spawn([sys.executable, os.path.join(HERE, "file_manager.py"), shown])
+            wait_for(lambda: session.bus.name_has_owner("org.freedesktop.FileManager1"), 15,
+                     "the file manager")
+            session.start_app()
+            open_storage(session)
+            card = session.find("frame", "The history can’t be opened")
+            card.find("label", "Vistrel's key is missing from the key file, so the saved history "
+                               "can't be read. Delete the history in Storage to start fresh.", True)
+            self.assertEqual(figures(session), ["0", "0 bytes", "0", "–"])
+
+            session.find("push button", "Show in File Manager").do_action("Press")
+            wait_for(lambda: os.path.exists(shown), 10, "the file manager asked")
+            with open(shown) as f:
+                self.assertEqual(f.read().split(), ["file://" + session.data_dir])
+
+            delete_everything(session, "0")
+            wait_for(lambda: session.find_none("frame", "The history can’t be opened"), 10,
+                     "the problem card to go")
+            self.assertEqual(history_files(session.data_dir), [])
 
 
 class WithKeyring(unittest.TestCase):
