@@ -1,6 +1,7 @@
-// The Storage pane's and the other-apps window's widget logic offscreen, on a real model with a
-// memory key store: a stored limit that is no choice, the delete-everything confirmation, the
-// figures' formats, the folder shown with "~", and the rows of the other-apps list.
+// The Storage and How to Use panes' and the other-apps window's widget logic offscreen, on a real
+// model with a memory key store: a stored limit that is no choice, the delete-everything
+// confirmation, the figures' formats, the folder shown with "~", the pause shortcut shown in How to
+// Use, and the rows of the other-apps list.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "Vistrel/gui/help/HelpPane.h"
 #include "Vistrel/gui/moreapps/MoreAppsRow.h"
 #include "Vistrel/gui/moreapps/MoreAppsWindow.h"
 #include "Vistrel/gui/storage/StorageFormat.h"
@@ -108,6 +110,23 @@ TEST_F(StorageWidgets, CancellingTheConfirmationDeletesNothing) {
   EXPECT_FALSE(pane.confirmAll());
   EXPECT_NE(model->library(), nullptr);
   EXPECT_NE(keys->load(), std::nullopt);
+}
+
+TEST_F(StorageWidgets, HowToUseShowsTheCurrentPauseShortcut) {
+  auto model = makeModel({});
+  HelpPane help(*model);
+  const auto shortcutRow = [&help] {
+    for (QWidget* widget : help.findChildren<QWidget*>()) {
+      if (widget->accessibleName() == QStringLiteral("Pause or resume anywhere"))
+        return widget->accessibleDescription().toStdString();
+    }
+    return std::string("no row");
+  };
+  EXPECT_EQ(shortcutRow(), "Ctrl+Alt+Super+P");
+  VistrelConfig config = model->config();
+  config.pauseShortcut = Shortcut{36, Modifiers::shift | Modifiers::command};
+  model->setConfig(config);
+  EXPECT_EQ(shortcutRow(), "Shift+Super+Return");
 }
 
 TEST(StorageFormat, FiguresInTheUsersLocaleWithGroupsEvenInTheCLocale) {
