@@ -19,6 +19,7 @@
 #include "Vistrel/platform/Probes.h"
 #include "VistrelKit/base/Calendar.h"
 #include "VistrelKit/base/DateRange.h"
+#include "VistrelKit/base/Texts.h"
 #include "VistrelKit/capture/ExclusionRules.h"
 #include "VistrelKit/capture/Recorder.h"
 #include "VistrelKit/imaging/Image.h"
@@ -220,6 +221,11 @@ class AppModel : public QObject {
   void setOpenAtLogin(bool on);
   void deleteEverything();
   void showInTimeline(const FrameSummary& summary);
+
+  // Where the history's key is kept: the key file the key store reads, or otherwise the keyring.
+  texts::KeyPlace keyPlace() const;
+  // The key file's path when the key is kept in one.
+  std::optional<std::filesystem::path> keyFile() const;
 
   std::filesystem::path configFile() const;
   const std::filesystem::path& dataFolder() const { return env_.dataFolder; }

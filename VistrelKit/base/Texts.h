@@ -27,6 +27,11 @@ enum class KeyPlace { keyring, keyFile };
 
 std::string keyringError(std::int32_t status);
 std::string keyMissingProblem(KeyPlace place);
+// The Storage screen's sentence on how the history is encrypted and where its key is kept;
+// keyFile is the key file's path as shown (home written "~"), used for KeyPlace::keyFile.
+std::string keptKeyText(KeyPlace place, std::string_view keyFile);
+// The Storage screen's explanation above the delete buttons.
+std::string deleteCardText(KeyPlace place);
 
 // Every text above, in one list, for the tests that read them all.
 std::vector<std::string> allLinuxTexts();

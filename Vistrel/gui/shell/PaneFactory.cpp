@@ -1,11 +1,13 @@
 #include "Vistrel/gui/shell/PaneFactory.h"
 
+#include "Vistrel/gui/help/HelpPane.h"
+#include "Vistrel/gui/shell/MainWindow.h"
 #include "Vistrel/gui/shell/PanePlaceholder.h"
+#include "Vistrel/gui/storage/StoragePane.h"
 
 namespace vistrel {
 
 QWidget* createPane(Pane pane, AppModel& model, QWidget* parent) {
-  (void)model;
   switch (pane) {
     case Pane::search:
       return new PanePlaceholder(pane, parent);
@@ -20,10 +22,16 @@ QWidget* createPane(Pane pane, AppModel& model, QWidget* parent) {
       return new PanePlaceholder(pane, parent);
 
     case Pane::storage:
-      return new PanePlaceholder(pane, parent);
+      return new StoragePane(model, parent);
 
-    case Pane::help:
-      return new PanePlaceholder(pane, parent);
+    case Pane::help: {
+      auto* help = new HelpPane(model, parent);
+      // The footer's button opens the same other-apps window as the menus.
+      if (auto* window = qobject_cast<MainWindow*>(parent))
+        QObject::connect(help, &HelpPane::moreAppsRequested, window,
+                         &MainWindow::moreAppsRequested);
+      return help;
+    }
   }
   return new PanePlaceholder(pane, parent);
 }

@@ -7,6 +7,7 @@
 #include "Vistrel/model/AppModel.h"
 #include "Vistrel/platform/linux/X11Probes.h"
 #include "VistrelKit/base/Texts.h"
+#include "VistrelKit/keys/KeyFileStore.h"
 #include "tests/Vistrel/model/AppModelFixture.h"
 #include "tests/support/ScopedEnvironment.h"
 
@@ -79,6 +80,27 @@ TEST_F(AppModelTest, LibraryWhoseKeyIsGoneIsAProblemAndGetsNoNewKey) {
   model().runSearch(true);
   EXPECT_TRUE(model().hits().empty());
   EXPECT_EQ(model().pendingBackgroundJobs(), 0) << "no search job without a library";
+}
+
+TEST_F(AppModelTest, TheKeyPlaceIsTheKeyFileTheStoreReadsElseTheKeyring) {
+  EXPECT_EQ(model().keyPlace(), texts::KeyPlace::keyring);
+  EXPECT_EQ(model().keyFile(), std::nullopt);
+}
+
+TEST_F(AppModelTest, AKeyFileWhoseKeyIsGoneIsNamedInTheProblem) {
+  testing::TemporaryFolder keyFolder;
+  const std::filesystem::path keyPath = keyFolder.path() / "history-key";
+  keyStore = std::make_shared<KeyFileStore>(keyPath);
+  {
+    MemoryKeyStore other;
+    FrameLibrary::open(folder.path(), other, true, Calendar::utc());
+  }
+  model().start();
+  settle();
+  EXPECT_EQ(model().keyPlace(), texts::KeyPlace::keyFile);
+  EXPECT_EQ(model().keyFile(), keyPath);
+  EXPECT_EQ(model().libraryProblem(), texts::keyMissingProblem(texts::KeyPlace::keyFile));
+  EXPECT_FALSE(std::filesystem::exists(keyPath)) << "no new key for an existing library";
 }
 
 TEST_F(AppModelTest, OtherOpenErrorsNameTheError) {

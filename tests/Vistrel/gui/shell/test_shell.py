@@ -36,7 +36,13 @@ def entry(entries, label):
     return next(e for e in entries if e["label"] == label)
 
 
+# Panes whose screens are built show their title as a header; the others say they are not built.
+BUILT_PANES = {"Storage", "How to Use"}
+
+
 def showing_pane(session, title):
+    if title in BUILT_PANES:
+        return session.find("label", title)
     return session.find("label", title + " is not built yet.")
 
 
