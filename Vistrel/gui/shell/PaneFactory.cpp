@@ -1,17 +1,17 @@
 #include "Vistrel/gui/shell/PaneFactory.h"
 
 #include "Vistrel/gui/shell/PanePlaceholder.h"
+#include "Vistrel/gui/timeline/TimelinePane.h"
 
 namespace vistrel {
 
 QWidget* createPane(Pane pane, AppModel& model, QWidget* parent) {
-  (void)model;
   switch (pane) {
     case Pane::search:
       return new PanePlaceholder(pane, parent);
 
     case Pane::timeline:
-      return new PanePlaceholder(pane, parent);
+      return new TimelinePane(model, parent);
 
     case Pane::capture:
       return new PanePlaceholder(pane, parent);
