@@ -95,6 +95,12 @@ int run() {
 
   char pattern[] = "/tmp/vistrel-timeline-bench-XXXXXX";
   const std::filesystem::path folder = mkdtemp(pattern);
+  // Removed however the run ends.
+  const std::unique_ptr<const std::filesystem::path, void (*)(const std::filesystem::path*)>
+      removal(&folder, [](const std::filesystem::path* path) {
+        std::error_code ignored;
+        std::filesystem::remove_all(*path, ignored);
+      });
   auto keys = std::make_shared<MemoryKeyStore>();
   {
     const auto started = Steady::now();
@@ -223,7 +229,6 @@ int run() {
   printFigure("slider stop to image shown", stops);
   std::printf("%-44s %7.1f ms   (%d key repeats, moved %d frames)\n",
               "longest main-thread stall, arrow held 5 s", longest, presses, model.timelineIndex());
-  std::filesystem::remove_all(folder);
   return 0;
 }
 

@@ -209,7 +209,7 @@ void TimelinePane::bindKeys() {
   });
   bind(QKeySequence(Qt::Key_PageUp), [this] { moveDay(-1); });
   bind(QKeySequence(Qt::Key_PageDown), [this] {
-    if (!showsToday())
+    if (canMoveForward())
       moveDay(1);
   });
 }
@@ -256,6 +256,12 @@ bool TimelinePane::showsToday() const {
   return calendar.day(model_.timelineDay()) == calendar.day(model_.clock()->now());
 }
 
+bool TimelinePane::canMoveForward() const {
+  // Not past today: the day after a future day (the picker allows tomorrow) lies beyond what the
+  // picker can show, and nothing has been recorded there.
+  return time_.day(model_.timelineDay()) < time_.day(model_.clock()->now());
+}
+
 bool TimelinePane::showsEmptyDay() const {
   return body_->currentWidget() == emptyPage_;
 }
@@ -282,9 +288,8 @@ void TimelinePane::showDay() {
     datePicker_->setMaximumDate(time_.day(model_.clock()->now() + Seconds(24 * 3600)));
     datePicker_->setDate(time_.day(day));
   }
-  const bool today = showsToday();
-  nextDay_->setEnabled(!today);
-  today_->setEnabled(!today);
+  nextDay_->setEnabled(canMoveForward());
+  today_->setEnabled(!showsToday());
 }
 
 void TimelinePane::showFrames() {

@@ -35,6 +35,8 @@ class TimelinePane : public QWidget {
   // Moves the shown day by whole calendar days.
   void moveDay(int days);
   bool showsToday() const;
+  // Whether a later day may be shown: only while the shown day lies before today.
+  bool canMoveForward() const;
 
   // The controls, for the tests.
   QToolButton* previousDayButton() const { return previousDay_; }

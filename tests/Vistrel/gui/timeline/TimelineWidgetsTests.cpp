@@ -295,6 +295,17 @@ TEST_F(TimelineWidgets, OneFrameOnTodayAndTheDayNavigation) {
   timeline.todayButton()->click();
   settle();
   EXPECT_EQ(timeline.countLabel()->text().toStdString(), "1 frames");
+
+  // Tomorrow can be picked, but nothing lies beyond it.
+  timeline.datePicker()->setDate(QDate(2025, 3, 10));
+  settle();
+  EXPECT_EQ(timeline.dateLabel()->text(),
+            QLocale::system().toString(QDate(2025, 3, 10), QLocale::LongFormat));
+  EXPECT_FALSE(timeline.nextDayButton()->isEnabled());
+  EXPECT_TRUE(timeline.todayButton()->isEnabled());
+  timeline.datePicker()->setDate(QDate(2025, 3, 12));
+  settle();
+  EXPECT_EQ(timeline.datePicker()->date(), QDate(2025, 3, 10)) << "the picker stops 24 h ahead";
 }
 
 TEST_F(TimelineWidgets, WithoutALibraryTheEmptyDaySaysHowToStart) {
