@@ -16,8 +16,12 @@ HourBar::HourBar(int hour, QWidget* parent) : QAbstractButton(parent), hour_(hou
 }
 
 void HourBar::setCount(int count, int scale, bool current) {
+  const int height = ActivityStrip::barHeight(count, scale);
+  // Called for every bar at every step; a screen reader hears of a change only when there is one.
+  if (count == count_ && height == barHeight_ && current == current_ && !accessibleName().isEmpty())
+    return;
   count_ = count;
-  barHeight_ = ActivityStrip::barHeight(count, scale);
+  barHeight_ = height;
   current_ = current;
   setAccessibleName(QStringLiteral("%1:00, %2 frames").arg(hour_).arg(count_));
   update();
@@ -76,7 +80,13 @@ ActivityStrip::ActivityStrip(TimelineTime time, QWidget* parent)
 
 void ActivityStrip::show(const std::vector<FrameStamp>& stamps, Date day,
                          std::optional<Date> current) {
-  const std::array<int, 24> counts = hourCounts(stamps, time_);
+  // Stepping through a day changes only the current hour; the counts of a long day are read
+  // through the time zone once, not at every step.
+  if (stamps != countedStamps_) {
+    counts_ = hourCounts(stamps, time_);
+    countedStamps_ = stamps;
+  }
+  const std::array<int, 24>& counts = counts_;
   const int top = scale(counts);
   const int currentHour = current ? time_.hour(*current) : -1;
   for (int hour = 0; hour < 24; ++hour)

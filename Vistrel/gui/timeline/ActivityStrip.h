@@ -70,6 +70,8 @@ class ActivityStrip : public QWidget {
 
  private:
   TimelineTime time_;
+  std::vector<FrameStamp> countedStamps_;
+  std::array<int, 24> counts_{};
   std::array<HourBar*, 24> bars_{};
   std::array<QLabel*, 4> labels_{};
 };
