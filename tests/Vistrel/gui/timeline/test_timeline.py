@@ -127,11 +127,19 @@ class TimelinePaneEndToEnd(unittest.TestCase):
             self.assertTrue(enabled(session.find("push button", "Next day")))
             self.assertTrue(enabled(session.find("push button", "Today")))
 
-            names = [bar.name() for bar in session.application().all("push button")
-                     if bar.name().endswith(" frames")]
+            bars = [bar for bar in session.application().all("push button")
+                    if bar.name().endswith(" frames")]
             expected = ["%d:00, %d frames" % (hour, 1 if hour in (9, 14) else 0)
                         for hour in range(24)]
-            self.assertEqual(names, expected)
+            self.assertEqual([bar.name() for bar in bars], expected)
+            # 24 columns side by side in one 42 px band, 3 px apart (the painted heights inside
+            # them are checked by the widget tests).
+            extents = [[int(v) for v in bar.proxy.GetExtents(
+                dbus.UInt32(0), dbus_interface="org.a11y.atspi.Component")] for bar in bars]
+            self.assertEqual({(y, height) for _, y, _, height in extents},
+                             {(extents[0][1], 42)})
+            self.assertEqual({extents[i + 1][0] - (extents[i][0] + extents[i][2])
+                              for i in range(23)}, {3})
 
             # The keys scrub once the focus has left the date picker, which uses them itself.
             frame_button(session).proxy.GrabFocus(dbus_interface="org.a11y.atspi.Component")
