@@ -229,6 +229,10 @@ class AppModel : public QObject {
 
   std::filesystem::path configFile() const;
   const std::filesystem::path& dataFolder() const { return env_.dataFolder; }
+  // The clock the model's jobs wait on and the calendar its days follow, for screens whose own
+  // delays and hours must agree with the model's.
+  const std::shared_ptr<Clock>& clock() const { return env_.clock; }
+  const Calendar& calendar() const { return env_.calendar; }
   // How many background jobs have started and not yet come back to the main thread.
   int pendingBackgroundJobs() const { return pendingJobs_; }
 

@@ -4,6 +4,7 @@
 #include "Vistrel/gui/shell/MainWindow.h"
 #include "Vistrel/gui/shell/PanePlaceholder.h"
 #include "Vistrel/gui/storage/StoragePane.h"
+#include "Vistrel/gui/timeline/TimelinePane.h"
 
 namespace vistrel {
 
@@ -13,7 +14,7 @@ QWidget* createPane(Pane pane, AppModel& model, QWidget* parent) {
       return new PanePlaceholder(pane, parent);
 
     case Pane::timeline:
-      return new PanePlaceholder(pane, parent);
+      return new TimelinePane(model, parent);
 
     case Pane::capture:
       return new PanePlaceholder(pane, parent);
