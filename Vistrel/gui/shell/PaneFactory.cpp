@@ -1,5 +1,6 @@
 #include "Vistrel/gui/shell/PaneFactory.h"
 
+#include "Vistrel/gui/search/SearchPane.h"
 #include "Vistrel/gui/shell/PanePlaceholder.h"
 
 namespace vistrel {
@@ -8,7 +9,7 @@ QWidget* createPane(Pane pane, AppModel& model, QWidget* parent) {
   (void)model;
   switch (pane) {
     case Pane::search:
-      return new PanePlaceholder(pane, parent);
+      return new SearchPane(model, parent);
 
     case Pane::timeline:
       return new PanePlaceholder(pane, parent);
