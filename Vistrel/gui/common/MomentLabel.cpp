@@ -1,5 +1,6 @@
 #include "Vistrel/gui/common/MomentLabel.h"
 
+#include <QRegularExpression>
 #include <QTimeZone>
 
 namespace vistrel {
@@ -9,9 +10,13 @@ QDateTime toDateTime(Date date, const QTimeZone& zone) {
   return QDateTime::fromMSecsSinceEpoch(qint64(secondsSince1970(date) * 1000.0), zone);
 }
 
-// The locale's short time format, with the abbreviated day period ("2:05 PM") where it has one.
+// Hour and minute in the locale's short format, with its day period ("2:05 PM") where it has
+// one. Some locales (C among them) put seconds in their short format; a moment has none.
 QString shortTime(const QTime& time, const QLocale& locale) {
-  return locale.toString(time, QLocale::ShortFormat);
+  static const QRegularExpression seconds(QStringLiteral("[:.]?s+"));
+  QString format = locale.timeFormat(QLocale::ShortFormat);
+  format.remove(seconds);
+  return locale.toString(time, format);
 }
 
 }  // namespace

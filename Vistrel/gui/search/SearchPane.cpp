@@ -62,10 +62,12 @@ SearchPane::SearchPane(AppModel& model, QWidget* parent)
   field_->setPlaceholderText(
       QStringLiteral("Search everything you've seen: words, numbers, names\u2026"));
   field_->setAccessibleName(QStringLiteral("Search your screen history"));
-  field_->addAction(themeIcon(QStringLiteral("system-search")), QLineEdit::LeadingPosition);
+  auto* magnifier =
+      new QAction(themeIcon(QStringLiteral("system-search")), QStringLiteral("Search now"), this);
+  connect(magnifier, &QAction::triggered, this, [this] { model_.runSearch(true); });
+  field_->addAction(magnifier, QLineEdit::LeadingPosition);
   field_->addAction(clear_, QLineEdit::TrailingPosition);
   field_->setMinimumWidth(260);
-  summary_->setAccessibleName(QStringLiteral("Summary"));
   tip_->setForegroundRole(QPalette::Mid);
 
   for (DateRange range : ranges)
@@ -232,6 +234,7 @@ void SearchPane::refreshResults() {
 void SearchPane::showMessage(const QString& iconName, const QString& title, const QString& text,
                              const QString& button, Pane target, bool accent) {
   messageIcon_->setPixmap(themeIcon(iconName).pixmap(48, 48));
+  messageIcon_->setAccessibleName(title);
   messageTitle_->setText(title);
   messageTitle_->setForegroundRole(accent ? QPalette::Highlight : QPalette::WindowText);
   messageText_->setText(text);

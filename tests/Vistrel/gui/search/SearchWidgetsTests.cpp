@@ -10,7 +10,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimeZone>
 
+#include "Vistrel/gui/common/MomentLabel.h"
 #include "Vistrel/gui/search/ResultGrid.h"
 #include "Vistrel/gui/search/ResultListModel.h"
 #include "Vistrel/gui/search/SearchPane.h"
@@ -82,6 +84,32 @@ TEST(SearchSummary, ReadsAsTheResultIs) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(searchSummary(c.open, c.query, c.hits, c.saved, c.locale).toStdString(), c.expected);
+}
+
+TEST(MomentLabel, TodayYesterdayOrTheDateWithHourAndMinute) {
+  const QDateTime now(QDate(2025, 3, 9), QTime(10, 0), QTimeZone::utc());
+  const auto at = [](int day, int hour, int minute) {
+    return dateFromSeconds1970(
+        double(QDateTime(QDate(2025, 3, day), QTime(hour, minute, 42), QTimeZone::utc())
+                   .toSecsSinceEpoch()));
+  };
+  const QLocale english(QLocale::English, QLocale::UnitedStates);
+  struct Case {
+    Date date;
+    QLocale locale;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {at(9, 9, 55), english, "9:55 AM"},           {at(9, 9, 55), QLocale::c(), "09:55"},
+      {at(8, 14, 5), english, "Yesterday 2:05 PM"}, {at(8, 14, 5), QLocale::c(), "Yesterday 14:05"},
+      {at(1, 14, 5), english, "Mar 1 2:05 PM"},     {at(1, 14, 5), QLocale::c(), "Mar 1 14:05"},
+  };
+  for (const Case& c : cases) {
+    // Newer locale data puts a narrow no-break space before the day period.
+    QString label = momentLabel(c.date, now, c.locale);
+    label.replace(QChar(0x202F), QLatin1Char(' '));
+    EXPECT_EQ(label.toStdString(), c.expected);
+  }
 }
 
 TEST(ResultGrid, ColumnsAreBetween250And380PixelsWide) {
