@@ -17,6 +17,7 @@ FrameCanvas::FrameCanvas(QWidget* parent) : QWidget(parent), busy_(new QProgress
 
 void FrameCanvas::setImage(QImage image) {
   image_ = std::move(image);
+  scaled_ = QPixmap();
   busy_->setVisible(image_.isNull());
   updateGeometry();
   update();
@@ -83,8 +84,17 @@ void FrameCanvas::paintEvent(QPaintEvent*) {
   painter.fillRect(rect(), QColor(0, 0, 0, 20));
   if (image_.isNull())
     return;
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(imageRect(), image_);
+  const QRectF shown = imageRect();
+  if (actualSize_) {
+    painter.drawImage(shown.topLeft(), image_);
+  } else {
+    // Smooth scaling of a full screen takes tens of milliseconds: done once per size.
+    const QSize size = shown.size().toSize();
+    if (scaled_.size() != size)
+      scaled_ =
+          QPixmap::fromImage(image_.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    painter.drawPixmap(shown.topLeft(), scaled_);
+  }
   painter.setRenderHint(QPainter::Antialiasing);
   QColor fill(255, 214, 10);
   fill.setAlphaF(0.28f);

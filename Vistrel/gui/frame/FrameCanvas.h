@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QList>
+#include <QPixmap>
 #include <QRectF>
 #include <QWidget>
 #include <vector>
@@ -53,6 +54,7 @@ class FrameCanvas : public QWidget {
   void refreshBoxes();
 
   QImage image_;
+  QPixmap scaled_;  // the image as last drawn fitted
   std::vector<TextLine> lines_;
   SearchQuery query_;
   std::vector<Highlighter::Box> boxes_;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 #include <QTextLayout>
 
 #include "Vistrel/gui/common/AppIcon.h"
@@ -33,25 +34,41 @@ QColor withAlpha(QColor colour, double alpha) {
   return colour;
 }
 
-void drawThumbnail(QPainter* painter, const QRect& area, const QImage& image,
+// The thumbnail scaled into a rounded rectangle of the card's size. Scaling and clipping cost
+// far more than a plain copy, so the result is kept in the pixmap cache while the card keeps its
+// size; the decoded image itself stays in the ThumbnailCache.
+QPixmap roundedThumbnail(qint64 id, const QImage& image, QSize size) {
+  const QString key =
+      QStringLiteral("vistrel-thumbnail-%1-%2x%3").arg(id).arg(size.width()).arg(size.height());
+  QPixmap shown;
+  if (QPixmapCache::find(key, &shown))
+    return shown;
+  shown = QPixmap(size);
+  shown.fill(Qt::transparent);
+  QPainter painter(&shown);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  QPainterPath frame;
+  frame.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), 8, 8);
+  painter.setClipPath(frame);
+  QRect target(QPoint(0, 0), image.size().scaled(size, Qt::KeepAspectRatioByExpanding));
+  target.moveCenter(QRect(QPoint(0, 0), size).center());
+  painter.drawImage(target, image);
+  painter.end();
+  QPixmapCache::insert(key, shown);
+  return shown;
+}
+
+void drawThumbnail(QPainter* painter, const QRect& area, qint64 id, const QImage& image,
                    const QPalette& palette) {
   QPainterPath frame;
   frame.addRoundedRect(QRectF(area), 8, 8);
-  painter->save();
-  if (image.isNull()) {
+  if (image.isNull())
     painter->fillPath(frame, withAlpha(palette.color(QPalette::PlaceholderText), 0.15));
-  } else {
-    painter->setClipPath(frame);
-    const QSize shown = image.size().scaled(area.size(), Qt::KeepAspectRatioByExpanding);
-    QRect target(QPoint(0, 0), shown);
-    target.moveCenter(area.center());
-    painter->setRenderHint(QPainter::SmoothPixmapTransform);
-    painter->drawImage(target, image);
-    painter->setClipping(false);
-  }
+  else
+    painter->drawPixmap(area.topLeft(), roundedThumbnail(id, image, area.size()));
   painter->setPen(QPen(withAlpha(palette.color(QPalette::Text), 0.1), 1));
   painter->drawPath(frame);
-  painter->restore();
 }
 
 void drawSnippet(QPainter* painter, const QRect& area, const QString& text,
@@ -120,8 +137,8 @@ void ResultCardDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
 
   const QRect inner = card.adjusted(padding, padding, -padding, -padding);
   const QRect thumbnail(inner.left(), inner.top(), inner.width(), thumbnailHeight(card.width()));
-  drawThumbnail(painter, thumbnail, index.data(ResultListModel::thumbnailRole).value<QImage>(),
-                palette);
+  drawThumbnail(painter, thumbnail, index.data(ResultListModel::frameIdRole).toLongLong(),
+                index.data(ResultListModel::thumbnailRole).value<QImage>(), palette);
 
   const QFont nameFont = smallFont(option.font, true);
   const QFont momentFont = smallFont(option.font, false);

@@ -13,8 +13,15 @@ namespace vistrel {
 ResultListModel::ResultListModel(AppModel& model, QObject* parent)
     : QAbstractListModel(parent), model_(model) {
   decoder_.setMaxThreadCount(1);
-  connect(&model_, &AppModel::hitsChanged, this, &ResultListModel::reload);
-  connect(&model_, &AppModel::searchedQueryChanged, this, &ResultListModel::reload);
+  // A search changes the hits and the query together: the list is rebuilt once for both.
+  for (auto signal : {&AppModel::hitsChanged, &AppModel::searchedQueryChanged}) {
+    connect(&model_, signal, this, [this] {
+      if (!reloadPending_) {
+        reloadPending_ = true;
+        QMetaObject::invokeMethod(this, &ResultListModel::reload, Qt::QueuedConnection);
+      }
+    });
+  }
   reload();
 }
 
@@ -24,6 +31,7 @@ ResultListModel::~ResultListModel() {
 }
 
 void ResultListModel::reload() {
+  reloadPending_ = false;
   beginResetModel();
   hits_ = model_.hits();
   query_ = model_.searchedQuery();

@@ -53,6 +53,7 @@ class ResultListModel : public QAbstractListModel {
   mutable QSet<std::int64_t> pending_;
   mutable QSet<std::int64_t> undecodable_;
   mutable int decodes_ = 0;
+  bool reloadPending_ = false;
   mutable QThreadPool decoder_;
 };
 
