@@ -35,8 +35,12 @@ QString momentLabel(Date date, const QDateTime& now, const QLocale& locale) {
 
 QString fullDateTime(Date date, const QLocale& locale) {
   const QDateTime moment = toDateTime(date, QTimeZone::systemTimeZone());
+  // The long time format with seconds, without the time zone's name.
+  static const QRegularExpression zone(QStringLiteral("\\s*t+"));
+  QString timeFormat = locale.timeFormat(QLocale::LongFormat);
+  timeFormat.remove(zone);
   return locale.toString(moment.date(), QLocale::LongFormat) + QLatin1Char(' ') +
-         locale.toString(moment.time(), QLocale::LongFormat);
+         locale.toString(moment.time(), timeFormat.trimmed());
 }
 
 }  // namespace vistrel

@@ -224,6 +224,7 @@ void FrameDetailView::showSummary() {
   icon_->setPixmap(
       appIcon(QString::fromStdString(meta.bundleID.value_or(std::string()))).pixmap(32, 32));
   appName_->setText(QString::fromStdString(meta.appName));
+  icon_->setAccessibleName(appName_->text());
   title_->setText(QString::fromStdString(meta.title.value_or(std::string())));
   title_->setVisible(meta.title.has_value());
   date_->setText(fullDateTime(summary_->date));

@@ -25,8 +25,13 @@ void ThumbnailCache::insert(std::int64_t id, QImage image) {
 QImage decodeThumbnail(const Bytes& jpeg) {
   if (jpeg.empty())
     return {};
-  return QImage::fromData(reinterpret_cast<const uchar*>(jpeg.data()), qsizetype(jpeg.size()),
-                          "JPEG");
+  QImage image =
+      QImage::fromData(reinterpret_cast<const uchar*>(jpeg.data()), qsizetype(jpeg.size()), "JPEG");
+  // Three bytes a pixel instead of four: a full cache of 601 thumbnails 360 pixels wide stays
+  // under 150 MB.
+  if (!image.isNull() && image.format() != QImage::Format_Grayscale8)
+    image.convertTo(QImage::Format_RGB888);
+  return image;
 }
 
 }  // namespace vistrel
