@@ -34,6 +34,7 @@ class FrameDetailView : public QWidget {
   void setOpenFrame(OpenFrame open);
 
   FrameCanvas* canvas() const { return canvas_; }
+  QScrollArea* canvasScroll() const { return canvasScroll_; }
   QPushButton* actualSizeButton() const { return actualSize_; }
   QPushButton* copyTextButton() const { return copyText_; }
   QPushButton* copyImageButton() const { return copyImage_; }

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include "Vistrel/gui/frame/FrameCanvas.h"
 #include "Vistrel/gui/frame/FrameDetailView.h"
@@ -57,10 +59,10 @@ TEST(FrameCanvas, OutlinesTheMatchedWordSixPixelsLargerWhereverTheImageIsDrawn) 
 
 class FrameDetail : public testing::AppModelTest {
  protected:
-  std::int64_t storeInvoice() {
+  std::int64_t storeInvoice(int width = 200, int height = 120) {
     NewFrame stored = frame(clock->now(), "Invoice #4471");
     stored.meta.lines = {invoiceLine, TextLine{"Payment due Friday", 0.1, 0.5, 0.3, 0.05}};
-    Image pixels(200, 120, PixelFormat::rgbx);
+    Image pixels(width, height, PixelFormat::rgbx);
     stored.jpeg = *Imaging::jpeg(pixels, 0.8);
     return makeLibrary()->store(stored);
   }
@@ -104,6 +106,29 @@ TEST_F(FrameDetail, FromASearchTintsTheMatchingLinesAndFromTheTimelineNothing) {
   view->copyImageButton()->click();
   ASSERT_TRUE(clipboard->image.has_value());
   EXPECT_EQ(clipboard->image->width(), 200);
+}
+
+TEST_F(FrameDetail, AtActualSizeAWideFrameScrollsAndTheOutlineStaysOnTheWord) {
+  const std::int64_t id = storeInvoice(1600, 1000);
+  auto view = open(id, "invo");
+  view->resize(1000, 680);
+  view->show();
+  settle();
+  ASSERT_FALSE(view->canvas()->image().isNull());
+  view->actualSizeButton()->click();
+  settle();
+  EXPECT_EQ(view->canvas()->size(), QSize(1600, 1000));
+  QScrollBar* horizontal = view->canvasScroll()->horizontalScrollBar();
+  EXPECT_GT(horizontal->maximum(), 0);
+
+  const QRectF word(0.1 * 1600 - 3, 0.2 * 1000 - 3, 0.14 * 1600 + 6, 0.05 * 1000 + 6);
+  const auto onScreen = [&] {
+    return view->canvas()->outlines().value(0).translated(
+        view->canvas()->mapTo(view->canvasScroll()->viewport(), QPoint(0, 0)));
+  };
+  EXPECT_EQ(onScreen(), word);
+  horizontal->setValue(120);
+  EXPECT_EQ(onScreen(), word.translated(-120, 0)) << "the outline moves with the image";
 }
 
 TEST_F(FrameDetail, AFrameThatIsGoneKeepsItsIndicatorsAndItsActionsDoNothing) {

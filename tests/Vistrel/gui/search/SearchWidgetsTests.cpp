@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -166,6 +167,45 @@ TEST_F(SearchScreen, EachThumbnailIsDecodedOnceAndUndecodableOnesStayOutOfTheCac
   again.data(again.index(0), ResultListModel::thumbnailRole);
   again.waitForDecoding();
   EXPECT_EQ(again.decodeCount(), 1);
+}
+
+TEST_F(SearchScreen, ClearingWaitsOnceAndEachFilterChangeSearchesAtOnce) {
+  storeFrames({{"Invoice one", jpegBytes(32, 20)}});
+  model().start();
+  settle();
+  SearchPane pane(model());
+  pane.show();
+  settle();
+  ASSERT_EQ(pane.appPicker()->count(), 2) << "All apps and Editor";
+  EXPECT_EQ(pane.appPicker()->itemText(1), QStringLiteral("Editor (1)"));
+
+  QTest::keyClicks(pane.field(), QStringLiteral("invo"));
+  QTest::keyClick(pane.field(), Qt::Key_Return);
+  settle();
+  int before = searches;
+  pane.clearAction()->trigger();
+  settle();
+  EXPECT_EQ(searches, before) << "the clear button's search waits";
+  advance(AppModel::searchDelay);
+  settle();
+  EXPECT_EQ(searches, before + 1);
+  EXPECT_TRUE(model().searchedQuery().isEmpty());
+
+  before = searches;
+  pane.appPicker()->setCurrentIndex(1);
+  settle();
+  EXPECT_EQ(searches, before + 1);
+  EXPECT_EQ(model().appFilter(), model().apps()[0].tag);
+  pane.appPicker()->setCurrentIndex(0);
+  settle();
+  EXPECT_EQ(searches, before + 2);
+  EXPECT_FALSE(model().appFilter().has_value()) << "the second search is unfiltered";
+
+  pane.rangePicker()->setCurrentIndex(0);
+  settle();
+  EXPECT_EQ(searches, before + 3);
+  EXPECT_EQ(model().range(), DateRange::today);
+  EXPECT_EQ(pane.rangePicker()->currentText(), QStringLiteral("Today"));
 }
 
 TEST_F(SearchScreen, ResultAreaAndOpeningACardWithTheSearchedQuery) {
