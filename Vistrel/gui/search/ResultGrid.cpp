@@ -53,7 +53,8 @@ int ResultGrid::cardWidth(int width) {
 }
 
 void ResultGrid::layoutCards() {
-  const int width = viewport()->width() + (margin)*2;
+  // A row of cells exactly as wide as the viewport wraps its last cell; one pixel spare keeps it.
+  const int width = viewport()->width() + margin * 2 - 1;
   const QSize cell = ResultCardDelegate::cellSize(cardWidth(width), font());
   if (cell == gridSize())
     return;
