@@ -223,6 +223,11 @@ TEST_F(SearchScreen, ResultAreaAndOpeningACardWithTheSearchedQuery) {
   settle();
   EXPECT_TRUE(pane.messageTitle().isEmpty()) << "the grid shows";
   EXPECT_EQ(pane.grid()->model()->rowCount(), 2);
+  pane.resize(1000, 700);
+  settle();
+  pane.grid()->setCurrentIndex(pane.grid()->model()->index(0, 0));
+  QTest::keyClick(pane.grid(), Qt::Key_Right);
+  EXPECT_EQ(pane.grid()->currentIndex().row(), 1) << "arrows move between cards";
 
   QTest::keyClicks(pane.field(), QStringLiteral("zzzz"));
   EXPECT_TRUE(pane.clearAction()->isVisible());
