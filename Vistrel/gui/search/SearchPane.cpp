@@ -186,15 +186,24 @@ void SearchPane::refreshField() {
 }
 
 void SearchPane::refreshApps() {
-  const QSignalBlocker quiet(apps_);
-  apps_->clear();
-  apps_->addItem(QStringLiteral("All apps"), QByteArray());
+  QList<std::pair<QString, QByteArray>> entries{{QStringLiteral("All apps"), QByteArray()}};
   int selected = 0;
   for (const AppEntry& app : model_.apps()) {
-    const QByteArray tag(reinterpret_cast<const char*>(app.tag.data()), qsizetype(app.tag.size()));
-    apps_->addItem(appEntryLabel(app), tag);
+    entries.append({appEntryLabel(app), QByteArray(reinterpret_cast<const char*>(app.tag.data()),
+                                                   qsizetype(app.tag.size()))});
     if (model_.appFilter() && *model_.appFilter() == app.tag)
-      selected = apps_->count() - 1;
+      selected = int(entries.size()) - 1;
+  }
+  const QSignalBlocker quiet(apps_);
+  // The picker is rebuilt only when its entries changed, never while its own choice is being
+  // handled.
+  bool same = apps_->count() == entries.size();
+  for (int i = 0; same && i < apps_->count(); ++i)
+    same = apps_->itemText(i) == entries[i].first && apps_->itemData(i) == entries[i].second;
+  if (!same) {
+    apps_->clear();
+    for (const auto& [label, tag] : entries)
+      apps_->addItem(label, tag);
   }
   apps_->setCurrentIndex(selected);
 }
