@@ -48,6 +48,17 @@ def summary(session, text, timeout=15):
     return session.find("label", text, timeout=timeout)
 
 
+def search_again(session, query, expected):
+    """Searches for a query whose summary may already show: through one that matches nothing,
+    so that the grid is the new search's once the summary reads `expected`."""
+    session.press("ctrl+f")
+    type_text(session, "zzzz")
+    summary(session, "No frames match")
+    session.press("ctrl+f")
+    type_text(session, query)
+    summary(session, expected)
+
+
 def cards(session):
     grid = session.find("list", "Results")
     return [item.name() for item in grid.all("list item", showing=False)]
@@ -120,6 +131,8 @@ class SearchPaneEndToEnd(unittest.TestCase):
             sheet = session.find("dialog", "Frame")
             session.find("label", "Text on this frame")
             session.find("label", "Invoice #4471 from Northwind Traders")
+            session.find("push button", "Copy Image").do_action("Press")
+            session.find(None, "Copied the frame as an image.")
             session.find("push button", "Copy All Text").do_action("Press")
             session.find(None, "Copied the text of this frame (2 lines).")
             session.press("Escape", "Frame")
@@ -135,9 +148,17 @@ class SearchPaneEndToEnd(unittest.TestCase):
             self.assertIn("Invoice #4471 from Northwind Traders", pasted)
             self.assertIn("Payment due on Friday", pasted)
 
+            # Show in Timeline closes the sheet on the Timeline pane; Ctrl+F comes back from there.
+            search_again(session, "invo 4471", "1 frame match")
+            for key in ["Tab", "Tab", "Tab", "Return"]:
+                session.press(key)
+            session.find("push button", "Show in Timeline").do_action("Press")
+            wait_for(lambda: session.find_none("dialog", "Frame"), what="the sheet to close")
+            wait_for(lambda: pane_selected(session, "Timeline"), what="the Timeline pane")
+
             session.press("ctrl+f")
-            type_text(session, "invo 4471")
-            summary(session, "1 frame match")
+            wait_for(lambda: pane_selected(session, "Search"), what="Ctrl+F to show Search")
+            search_again(session, "invo 4471", "1 frame match")
             for key in ["Tab", "Tab", "Tab", "Return"]:
                 session.press(key)
             session.find("push button", "Delete Frame…").do_action("Press")
