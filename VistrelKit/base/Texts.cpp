@@ -38,6 +38,7 @@ std::vector<std::string> allLinuxTexts() {
           std::string(turnOnFromTrayFirst),
           std::string(waylandUnsupported),
           std::string(wrongKey),
+          std::string(nothingSavedYet),
           keyringError(-2),
           keyMissingProblem(KeyPlace::keyring),
           keyMissingProblem(KeyPlace::keyFile),

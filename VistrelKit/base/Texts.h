@@ -21,6 +21,9 @@ inline constexpr std::string_view waylandUnsupported =
 inline constexpr std::string_view wrongKey =
     "The history was locked with a different key (the keyring entry or key file is missing or "
     "replaced).";
+inline constexpr std::string_view nothingSavedYet =
+    "Vistrel saves what's on your screen only while capture is on. Turn it on, use your computer "
+    "as usual, and come back here to find anything you saw: a number, a name, a sentence.";
 
 // Where the history's key is kept: the desktop's keyring, or a key file without one.
 enum class KeyPlace { keyring, keyFile };

@@ -1,6 +1,7 @@
 #include "Vistrel/gui/shell/PaneFactory.h"
 
 #include "Vistrel/gui/help/HelpPane.h"
+#include "Vistrel/gui/search/SearchPane.h"
 #include "Vistrel/gui/shell/MainWindow.h"
 #include "Vistrel/gui/shell/PanePlaceholder.h"
 #include "Vistrel/gui/storage/StoragePane.h"
@@ -11,7 +12,7 @@ namespace vistrel {
 QWidget* createPane(Pane pane, AppModel& model, QWidget* parent) {
   switch (pane) {
     case Pane::search:
-      return new PanePlaceholder(pane, parent);
+      return new SearchPane(model, parent);
 
     case Pane::timeline:
       return new TimelinePane(model, parent);

@@ -73,7 +73,7 @@ class FreshStart(unittest.TestCase):
             app = session.start_app()
             session.find("frame", "Vistrel")
             session.click_tray_entry("Search History…")
-            showing_pane(session, "Search")
+            session.find("text", "Search your screen history")
             session.press("ctrl+3")
             showing_pane(session, "Capture")
             session.press("F1")
