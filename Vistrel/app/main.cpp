@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 
+#include "Vistrel/gui/common/SystemClipboard.h"
 #include "Vistrel/gui/shell/DesktopShell.h"
 #include "Vistrel/gui/shell/SingleInstance.h"
 #include "Vistrel/model/AppModel.h"
@@ -127,6 +128,8 @@ int main(int argc, char** argv) {
   environmentOptions.dataFolder = options->dataFolder;
   environmentOptions.keyFile = options->keyFile;
   environmentOptions.executable = QCoreApplication::applicationFilePath().toStdString();
+  if (desktop)
+    environmentOptions.clipboard = std::make_shared<vistrel::SystemClipboard>();
   std::optional<vistrel::AppModel> model;
   try {
     model.emplace(vistrel::makeLinuxEnvironment(environmentOptions));

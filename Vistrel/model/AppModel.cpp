@@ -19,11 +19,6 @@
 namespace vistrel {
 namespace {
 
-texts::KeyPlace keyPlace(const KeyStore& store) {
-  return dynamic_cast<const KeyFileStore*>(&store) ? texts::KeyPlace::keyFile
-                                                   : texts::KeyPlace::keyring;
-}
-
 // The platform's distant past: the first instant of the year 1.
 constexpr Date distantPast{Seconds(-63114076800.0 + referenceDate2001)};
 
@@ -113,6 +108,16 @@ AppModel::~AppModel() {
        {&saveTask_, &loopTask_, &searchTask_, &noticeTask_, &cleanupTask_, &pauseEndTask_})
     cancel(*job);
   pool_.waitForDone();
+}
+
+texts::KeyPlace AppModel::keyPlace() const {
+  return keyFile() ? texts::KeyPlace::keyFile : texts::KeyPlace::keyring;
+}
+
+std::optional<std::filesystem::path> AppModel::keyFile() const {
+  if (const auto* file = dynamic_cast<const KeyFileStore*>(env_.keyStore.get()))
+    return file->path();
+  return std::nullopt;
 }
 
 std::filesystem::path AppModel::configFile() const {
@@ -386,7 +391,7 @@ bool AppModel::openLibrary(bool create) {
     opened = FrameLibrary::open(env_.dataFolder, *env_.keyStore, create, env_.calendar);
   } catch (const VistrelCryptoError& error) {
     setLibraryProblem(error.kind() == VistrelCryptoError::Kind::wrongKey
-                          ? texts::keyMissingProblem(keyPlace(*env_.keyStore))
+                          ? texts::keyMissingProblem(keyPlace())
                           : "Couldn't open the history: " + std::string(error.what()));
     return false;
   } catch (const std::exception& error) {

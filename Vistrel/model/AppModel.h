@@ -20,6 +20,7 @@
 #include "Vistrel/platform/RunningApps.h"
 #include "VistrelKit/base/Calendar.h"
 #include "VistrelKit/base/DateRange.h"
+#include "VistrelKit/base/Texts.h"
 #include "VistrelKit/capture/ExclusionRules.h"
 #include "VistrelKit/capture/Recorder.h"
 #include "VistrelKit/imaging/Image.h"
@@ -228,8 +229,17 @@ class AppModel : public QObject {
   void deleteEverything();
   void showInTimeline(const FrameSummary& summary);
 
+  // Where the history's key is kept: the key file the key store reads, or otherwise the keyring.
+  texts::KeyPlace keyPlace() const;
+  // The key file's path when the key is kept in one.
+  std::optional<std::filesystem::path> keyFile() const;
+
   std::filesystem::path configFile() const;
   const std::filesystem::path& dataFolder() const { return env_.dataFolder; }
+  // The clock the model's jobs wait on and the calendar its days follow, for screens whose own
+  // delays and hours must agree with the model's.
+  const std::shared_ptr<Clock>& clock() const { return env_.clock; }
+  const Calendar& calendar() const { return env_.calendar; }
   // How many background jobs have started and not yet come back to the main thread.
   int pendingBackgroundJobs() const { return pendingJobs_; }
 

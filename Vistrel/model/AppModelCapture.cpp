@@ -22,6 +22,16 @@ std::optional<WindowInfo> infoOf(const std::optional<FrontWindow>& front) {
   return front->info;
 }
 
+// Why the window in front, or a password prompt, must not be recorded; fills `front`. Secure
+// input is asked about only when the user wants it checked, so that a question they switched
+// off cannot stop the capture by having no answer.
+std::optional<SkipReason> frontWindowReason(Probes& probes, const ExclusionRules& rules,
+                                            std::optional<FrontWindow>& front) {
+  front = probes.frontWindow();
+  const bool secureInput = rules.skipSecureInput() && probes.isSecureInputOn();
+  return rules.evaluate(infoOf(front), secureInput);
+}
+
 }  // namespace
 
 void AppModel::startLoop() {
@@ -84,14 +94,20 @@ void AppModel::tick(std::function<void(const TickReport&)> done) {
     return skipped(SkipReason::noPermission());
   if (!openLibrary(true) || !recorder_)
     return skipped(SkipReason::off());
-  if (env_.probes->isScreenLockedOrAsleep())
-    return skipped(SkipReason::locked());
-  if (config_.stopWhenIdle && env_.probes->idleSeconds() > config_.idleMinutes * 60)
-    return skipped(SkipReason::idle());
-
-  std::optional<FrontWindow> front = env_.probes->frontWindow();
   ExclusionRules rules = config_.exclusionRules(env_.ownBundleID);
-  if (auto reason = rules.evaluate(infoOf(front), env_.probes->isSecureInputOn()))
+  std::optional<FrontWindow> front;
+  std::optional<SkipReason> reason;
+  try {
+    if (env_.probes->isScreenLockedOrAsleep())
+      reason = SkipReason::locked();
+    else if (config_.stopWhenIdle && env_.probes->idleSeconds() > config_.idleMinutes * 60)
+      reason = SkipReason::idle();
+    else
+      reason = frontWindowReason(*env_.probes, rules, front);
+  } catch (const ProbeUnknown& unknown) {
+    reason = SkipReason::unknown(unknown.what());
+  }
+  if (reason)
     return skipped(std::move(*reason));
 
   struct Screenshot {
@@ -146,8 +162,14 @@ void AppModel::tickAfterScreenshot(Date now, std::optional<FrontWindow> front, E
   }
 
   // The user may have switched windows while the screenshot was taken.
-  const std::optional<FrontWindow> frontNow = env_.probes->frontWindow();
-  if (auto reason = rules.evaluate(infoOf(frontNow), env_.probes->isSecureInputOn())) {
+  std::optional<FrontWindow> frontNow;
+  std::optional<SkipReason> reason;
+  try {
+    reason = frontWindowReason(*env_.probes, rules, frontNow);
+  } catch (const ProbeUnknown& unknown) {
+    reason = SkipReason::unknown(unknown.what());
+  }
+  if (reason) {
     setSkip(*reason);
     report.skip = std::move(*reason);
     return finishTick(report, done);

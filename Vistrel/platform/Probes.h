@@ -58,6 +58,19 @@ class CaptureError : public std::runtime_error {
   Code code_;
 };
 
+// A probe that cannot answer: the desktop did not say, or said something that cannot be read.
+// The capture then records nothing rather than guess. what() completes "can't tell …".
+class ProbeUnknown : public std::runtime_error {
+ public:
+  static ProbeUnknown frontWindow() { return ProbeUnknown("which window is in front"); }
+  static ProbeUnknown lockState() { return ProbeUnknown("whether the screen is locked"); }
+  static ProbeUnknown idleTime() { return ProbeUnknown("how long the computer has been idle"); }
+  static ProbeUnknown secureInput() { return ProbeUnknown("whether a password field is active"); }
+
+ private:
+  using std::runtime_error::runtime_error;
+};
+
 // The facts about screen and session that only the desktop knows. The capture loop asks for
 // them and makes every decision itself.
 //
@@ -67,7 +80,8 @@ class Probes {
  public:
   virtual ~Probes() = default;
 
-  // The application and window in front; absent when nothing is in front.
+  // The application and window in front; absent when nothing is in front. These four throw
+  // ProbeUnknown when the desktop cannot answer.
   virtual std::optional<FrontWindow> frontWindow() = 0;
   virtual bool isScreenLockedOrAsleep() = 0;
   // Seconds since the user last pressed a key or moved the pointer.

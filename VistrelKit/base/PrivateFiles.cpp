@@ -8,6 +8,8 @@
 #include <memory>
 #include <system_error>
 
+#include "VistrelKit/base/FileDescriptor.h"
+
 namespace vistrel {
 
 namespace fs = std::filesystem;
@@ -17,18 +19,6 @@ namespace {
 [[noreturn]] void fail(const std::string& what, const fs::path& path, int error) {
   throw fs::filesystem_error(what, path, std::error_code(error, std::generic_category()));
 }
-
-struct FileDescriptor {
-  int fd = -1;
-  explicit FileDescriptor(int descriptor) : fd(descriptor) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd >= 0) {
-      ::close(fd);
-    }
-  }
-};
 
 // Removes the temporary file unless the rename went through.
 struct TemporaryFile {
@@ -44,7 +34,7 @@ struct TemporaryFile {
 // Makes a new or renamed entry of the folder survive a power loss, not only a crash.
 void syncFolder(const fs::path& folder) {
   FileDescriptor descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (descriptor.fd < 0 || ::fsync(descriptor.fd) != 0) {
+  if (!descriptor.valid() || ::fsync(descriptor.get()) != 0) {
     fail("cannot write folder", folder, errno);
   }
 }
@@ -79,14 +69,14 @@ void writeFileAtomically(const fs::path& file, const Bytes& content) {
   pattern += ".XXXXXX";
   std::string name = pattern.string();
   FileDescriptor descriptor(::mkstemp(name.data()));
-  if (descriptor.fd < 0) {
+  if (!descriptor.valid()) {
     fail("cannot create temporary file", pattern, errno);
   }
   // mkstemp creates the file with permissions 0600.
   TemporaryFile temporary{name};
   std::size_t done = 0;
   while (done < content.size()) {
-    const ssize_t written = ::write(descriptor.fd, content.data() + done, content.size() - done);
+    const ssize_t written = ::write(descriptor.get(), content.data() + done, content.size() - done);
     if (written < 0) {
       if (errno == EINTR) {
         continue;
@@ -95,7 +85,7 @@ void writeFileAtomically(const fs::path& file, const Bytes& content) {
     }
     done += static_cast<std::size_t>(written);
   }
-  if (::fsync(descriptor.fd) != 0) {
+  if (::fsync(descriptor.get()) != 0) {
     fail("cannot write file", temporary.path, errno);
   }
   if (::rename(temporary.path.c_str(), file.c_str()) != 0) {
@@ -107,13 +97,13 @@ void writeFileAtomically(const fs::path& file, const Bytes& content) {
 
 Bytes readFile(const fs::path& file) {
   FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-  if (descriptor.fd < 0) {
+  if (!descriptor.valid()) {
     fail("cannot read file", file, errno);
   }
   Bytes content;
   std::uint8_t buffer[65536];
   for (;;) {
-    const ssize_t count = ::read(descriptor.fd, buffer, sizeof buffer);
+    const ssize_t count = ::read(descriptor.get(), buffer, sizeof buffer);
     if (count < 0) {
       if (errno == EINTR) {
         continue;

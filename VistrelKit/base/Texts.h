@@ -21,6 +21,9 @@ inline constexpr std::string_view waylandUnsupported =
 inline constexpr std::string_view wrongKey =
     "The history was locked with a different key (the keyring entry or key file is missing or "
     "replaced).";
+inline constexpr std::string_view nothingSavedYet =
+    "Vistrel saves what's on your screen only while capture is on. Turn it on, use your computer "
+    "as usual, and come back here to find anything you saw: a number, a name, a sentence.";
 
 // The Capture screen.
 inline constexpr std::string_view captureSubtitle =
@@ -60,6 +63,11 @@ enum class KeyPlace { keyring, keyFile };
 
 std::string keyringError(std::int32_t status);
 std::string keyMissingProblem(KeyPlace place);
+// The Storage screen's sentence on how the history is encrypted and where its key is kept;
+// keyFile is the key file's path as shown (home written "~"), used for KeyPlace::keyFile.
+std::string keptKeyText(KeyPlace place, std::string_view keyFile);
+// The Storage screen's explanation above the delete buttons.
+std::string deleteCardText(KeyPlace place);
 
 // Every text above, in one list, for the tests that read them all.
 std::vector<std::string> allLinuxTexts();

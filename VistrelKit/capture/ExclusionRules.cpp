@@ -106,6 +106,12 @@ SkipReason SkipReason::titleWord(std::string word) {
   return reason;
 }
 
+SkipReason SkipReason::unknown(std::string question) {
+  SkipReason reason(Kind::unknown);
+  reason.detail_ = std::move(question);
+  return reason;
+}
+
 std::string SkipReason::message(const ShortTimeFormatter& shortTime) const {
   switch (kind_) {
     case Kind::paused:
@@ -130,6 +136,8 @@ std::string SkipReason::message(const ShortTimeFormatter& shortTime) const {
       return "Skipped: a password field is active";
     case Kind::ownApp:
       return "Skipped: Vistrel is in front";
+    case Kind::unknown:
+      return "Skipped: can't tell " + detail_;
   }
   return {};
 }

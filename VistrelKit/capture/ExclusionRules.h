@@ -54,6 +54,7 @@ class SkipReason {
     idle,
     secureInput,
     ownApp,
+    unknown,
   };
 
   static SkipReason paused(std::optional<Date> until = std::nullopt);
@@ -66,11 +67,14 @@ class SkipReason {
   static SkipReason idle() { return SkipReason(Kind::idle); }
   static SkipReason secureInput() { return SkipReason(Kind::secureInput); }
   static SkipReason ownApp() { return SkipReason(Kind::ownApp); }
+  // A check that could not be answered; `question` completes "can't tell …".
+  static SkipReason unknown(std::string question);
 
   Kind kind() const { return kind_; }
   // The end of a pause; absent for other kinds and for a pause without an end.
   const std::optional<Date>& until() const { return until_; }
-  // The excluded app's name, the private window's app name or the matched title word; empty
+  // The excluded app's name, the private window's app name, the matched title word or the
+  // unanswered question; empty
   // for the kinds without a text payload.
   const std::string& detail() const { return detail_; }
 

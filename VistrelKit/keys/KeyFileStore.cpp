@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "VistrelKit/base/DataFolder.h"
+#include "VistrelKit/base/FileDescriptor.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
 
 namespace vistrel {
@@ -22,30 +23,6 @@ namespace {
 [[noreturn]] void failWithErrno(int error) {
   throw VistrelCryptoError::keychain(-error);
 }
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0)
-      ::close(fd_);
-  }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
-  // Closes now so that a late write error (reported by close) is not lost.
-  void close() {
-    int fd = std::exchange(fd_, -1);
-    if (::close(fd) != 0 && errno != EINTR)
-      failWithErrno(errno);
-  }
-
- private:
-  int fd_;
-};
 
 // The temporary file beside the key file; removed again unless it was renamed into place.
 class TemporaryFile {
@@ -161,8 +138,9 @@ std::filesystem::path KeyFileStore::defaultPath() {
 std::optional<MasterKey> KeyFileStore::load() {
   if (path_.empty())
     failWithErrno(ENOENT);
-  // O_NONBLOCK: a FIFO placed at the path must not hang the caller.
-  FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  // O_NONBLOCK: a FIFO placed at the path must not hang the caller. O_NOFOLLOW: a link could
+  // lead to a key someone else placed.
+  FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
   if (!fd.valid()) {
     if (errno == ENOENT)
       return std::nullopt;
@@ -175,6 +153,13 @@ std::optional<MasterKey> KeyFileStore::load() {
     failWithErrno(EISDIR);
   if (!S_ISREG(info.st_mode))
     throw VistrelCryptoError::keychain(0);
+  // Another user's file could hold a key they know; a second name lets others read it.
+  if (info.st_uid != ::geteuid())
+    failWithErrno(EPERM);
+  if (info.st_nlink > 1)
+    failWithErrno(EMLINK);
+  if ((info.st_mode & 077) != 0 && ::fchmod(fd.get(), 0600) != 0)
+    failWithErrno(errno);
 
   // One byte more than a key, to tell an exact key from a longer file.
   std::array<std::uint8_t, MasterKey::size + 1> buffer{};
@@ -210,7 +195,9 @@ void writeKeyFile(const std::filesystem::path& path, const MasterKey& key, Place
   writeAll(temporary.fd().get(), key.bytes().data(), key.bytes().size());
   if (::fsync(temporary.fd().get()) != 0)
     failWithErrno(errno);
-  temporary.fd().close();
+  // A late write error shows only at close.
+  if (temporary.fd().close() != 0 && errno != EINTR)
+    failWithErrno(errno);
   place(temporary);
   syncFolder(folder);
 }

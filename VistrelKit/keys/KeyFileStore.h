@@ -12,9 +12,11 @@ namespace vistrel {
 // Service and for an explicitly chosen key file.
 //
 // load: no file = none; a file that is not exactly 32 bytes fails with status 0 and is left as
-// it is. save: creates missing folders 0700, writes a temporary file (0600) in the same folder,
-// flushes it to disk and renames it over the key file, so a reader sees the old key or the new
-// one, never a part. remove: deletes the file; no file is no error.
+// it is. A link is not followed (-40), a file of another user (-1) or with a second name (-31) is
+// refused untouched, and the user's own file that others may read is made 0600 first. save: creates
+// missing folders 0700, writes a temporary file (0600) in the same folder, flushes it to disk and
+// renames it over the key file, so a reader sees the old key or the new one, never a part. remove:
+// deletes the file; no file is no error.
 //
 // Failures are VistrelCryptoError::keychain with status -errno of the failing system call
 // (-13 permission denied, -21 a folder where the file should be, -28 disk full, ...); a store

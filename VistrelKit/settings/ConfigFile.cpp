@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "VistrelKit/base/FileDescriptor.h"
+
 namespace vistrel {
 
 namespace {
@@ -336,30 +338,13 @@ json finiteNumber(double value, const char* key) {
   throw ConfigFileError(code.message() + " (" + path.string() + ")", code);
 }
 
-struct FileDescriptor {
-  int fd = -1;
-  explicit FileDescriptor(int descriptor) : fd(descriptor) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd >= 0)
-      ::close(fd);
-  }
-  // Closes now, reporting the error that a deferred write may only show at close.
-  int release() {
-    const int result = ::close(fd);
-    fd = -1;
-    return result;
-  }
-};
-
 std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
   // Non-blocking so that a FIFO in the file's place cannot hang the launch.
   FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (descriptor.fd < 0)
+  if (!descriptor.valid())
     return std::nullopt;
   struct stat status {};
-  if (::fstat(descriptor.fd, &status) != 0 || !S_ISREG(status.st_mode))
+  if (::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode))
     return std::nullopt;
   if (status.st_size < 0 ||
       static_cast<std::uint64_t>(status.st_size) > ConfigFile::maximumFileSize) {
@@ -374,7 +359,7 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
         return std::nullopt;
       text.resize(std::min(ConfigFile::maximumFileSize + 1, text.size() + 64 * 1024));
     }
-    const ssize_t count = ::read(descriptor.fd, text.data() + length, text.size() - length);
+    const ssize_t count = ::read(descriptor.get(), text.data() + length, text.size() - length);
     if (count < 0) {
       if (errno == EINTR)
         continue;
@@ -432,8 +417,8 @@ void syncFolder(const std::filesystem::path& folder) {
   FileDescriptor descriptor(
       ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   // The rename has happened; a folder that cannot be synced only weakens crash durability.
-  if (descriptor.fd >= 0)
-    ::fsync(descriptor.fd);
+  if (descriptor.valid())
+    ::fsync(descriptor.get());
 }
 
 void writeAtomically(const std::filesystem::path& file, std::string_view bytes) {
@@ -444,15 +429,15 @@ void writeAtomically(const std::filesystem::path& file, std::string_view bytes) 
 
   FileDescriptor descriptor(
       ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (descriptor.fd < 0)
+  if (!descriptor.valid())
     throwSystemError(errno, temporary);
   try {
-    if (::fchmod(descriptor.fd, 0600) != 0)
+    if (::fchmod(descriptor.get(), 0600) != 0)
       throwSystemError(errno, temporary);
-    writeAll(descriptor.fd, bytes, temporary);
-    if (::fsync(descriptor.fd) != 0)
+    writeAll(descriptor.get(), bytes, temporary);
+    if (::fsync(descriptor.get()) != 0)
       throwSystemError(errno, temporary);
-    if (descriptor.release() != 0)
+    if (descriptor.close() != 0)
       throwSystemError(errno, temporary);
     if (::rename(temporary.c_str(), file.c_str()) != 0)
       throwSystemError(errno, file);

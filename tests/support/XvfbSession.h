@@ -29,12 +29,15 @@ extern char** environ;
 
 namespace vistrel::testing {
 
-// One QCoreApplication for the whole test program: socket notifiers and D-Bus need it.
+// One QCoreApplication for the whole test program: socket notifiers and D-Bus need it. A widget
+// test's own QApplication serves when there is one.
 inline QCoreApplication& qtApplication() {
   static int argc = 1;
   static char name[] = "vistrel-tests";
   static char* argv[] = {name, nullptr};
-  static QCoreApplication* application = new QCoreApplication(argc, argv);
+  static QCoreApplication* application = QCoreApplication::instance()
+                                             ? QCoreApplication::instance()
+                                             : new QCoreApplication(argc, argv);
   return *application;
 }
 

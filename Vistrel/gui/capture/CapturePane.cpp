@@ -12,8 +12,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Vistrel/gui/capture/SettingsCard.h"
 #include "Vistrel/gui/capture/ShortcutRecorder.h"
+#include "Vistrel/gui/common/Card.h"
+#include "Vistrel/gui/common/PaneHeader.h"
 #include "Vistrel/gui/shell/ShortcutText.h"
 #include "Vistrel/model/AppModel.h"
 #include "VistrelKit/base/Texts.h"
@@ -79,7 +80,7 @@ CapturePane::CapturePane(AppModel& model, QWidget* parent) : QScrollArea(parent)
   column->setContentsMargins(24, 20, 24, 20);
   column->setSpacing(16);
 
-  header_ = new SettingsHeader(QString(), text(texts::captureSubtitle), page);
+  header_ = new PaneHeader(QString(), text(texts::captureSubtitle), page);
   header_->setIcon(QApplication::windowIcon());
   column->addWidget(header_);
   column->addWidget(buildScreenAccessCard());
@@ -101,8 +102,7 @@ CapturePane::CapturePane(AppModel& model, QWidget* parent) : QScrollArea(parent)
 }
 
 QWidget* CapturePane::buildScreenAccessCard() {
-  accessCard_ =
-      new SettingsCard(QStringLiteral("Screen Access"), QStringLiteral("video-display"), orange);
+  accessCard_ = new Card(QStringLiteral("Screen Access"), QStringLiteral("video-display"), orange);
   accessState_ = new QLabel(accessCard_);
   QFont bold = accessState_->font();
   bold.setWeight(QFont::DemiBold);
@@ -122,14 +122,14 @@ QWidget* CapturePane::buildScreenAccessCard() {
 }
 
 QWidget* CapturePane::buildCaptureCard() {
-  captureCard_ = new SettingsCard(QStringLiteral("Capture"), QStringLiteral("media-record"),
-                                  palette().color(QPalette::Highlight));
+  captureCard_ = new Card(QStringLiteral("Capture"), QStringLiteral("media-record"),
+                          palette().color(QPalette::Highlight));
   QVBoxLayout* content = captureCard_->content();
 
   captureSwitch_ = new QCheckBox(QStringLiteral("Save what's on my screen"), captureCard_);
   connect(captureSwitch_, &QCheckBox::toggled, this,
           [this](bool on) { change([on](VistrelConfig& config) { config.captureEnabled = on; }); });
-  statusLine_ = secondaryLabel(QString(), captureCard_);
+  statusLine_ = Card::note(QString(), captureCard_);
   content->addWidget(captureSwitch_);
   content->addWidget(statusLine_);
 
@@ -188,7 +188,7 @@ QWidget* CapturePane::buildCaptureCard() {
     refreshOpenAtLogin();
   });
   content->addWidget(openAtLogin_);
-  content->addWidget(secondaryLabel(
+  content->addWidget(Card::note(
       QStringLiteral("A frame is kept only when something changed, so a still screen costs "
                      "nothing but a quick look."),
       captureCard_));
@@ -196,8 +196,8 @@ QWidget* CapturePane::buildCaptureCard() {
 }
 
 QWidget* CapturePane::buildNeverSavedCard() {
-  auto* card = new SettingsCard(QStringLiteral("What's never saved"),
-                                QStringLiteral("view-conceal"), palette().color(QPalette::Text));
+  auto* card = new Card(QStringLiteral("What's never saved"), QStringLiteral("view-conceal"),
+                        palette().color(QPalette::Text));
   const QString lines[] = {
       text(texts::neverSavedApps),
       QStringLiteral("Private and incognito browser windows (Firefox, Chrome, Edge, Brave), and "
@@ -227,7 +227,6 @@ void CapturePane::showEvent(QShowEvent* event) {
 void CapturePane::refresh() {
   const VistrelConfig& config = model_.config();
   header_->setTitle(titleFor(model_));
-  header_->titleLabel()->setAccessibleName(header_->titleLabel()->text());
   refreshScreenAccess();
 
   captureCard_->setTint(model_.isRecording() ? red : palette().color(QPalette::Highlight));

@@ -13,8 +13,8 @@ class QSpinBox;
 namespace vistrel {
 
 class AppModel;
-class SettingsCard;
-class SettingsHeader;
+class Card;
+class PaneHeader;
 class ShortcutRecorder;
 
 // The Capture pane: what state capture is in, whether the screen can be read here, every capture
@@ -32,7 +32,7 @@ class CapturePane : public QScrollArea {
   // "N seconds": the interval as the capture loop uses it, in whole seconds.
   static QString intervalText(double interval);
 
-  SettingsHeader* header() const { return header_; }
+  PaneHeader* header() const { return header_; }
   QLabel* screenAccessState() const { return accessState_; }
   QLabel* screenAccessText() const { return accessText_; }
   QCheckBox* captureSwitch() const { return captureSwitch_; }
@@ -56,13 +56,13 @@ class CapturePane : public QScrollArea {
   void refreshOpenAtLogin();
 
   AppModel& model_;
-  SettingsHeader* header_ = nullptr;
-  SettingsCard* accessCard_ = nullptr;
+  PaneHeader* header_ = nullptr;
+  Card* accessCard_ = nullptr;
   QLabel* accessState_ = nullptr;
   QLabel* accessText_ = nullptr;
   QList<QLabel*> accessSteps_;
   QStringList stepTexts_;
-  SettingsCard* captureCard_ = nullptr;
+  Card* captureCard_ = nullptr;
   QCheckBox* captureSwitch_ = nullptr;
   QLabel* statusLine_ = nullptr;
   QPushButton* resume_ = nullptr;

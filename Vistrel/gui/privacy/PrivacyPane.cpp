@@ -12,8 +12,9 @@
 #include <algorithm>
 #include <functional>
 
-#include "Vistrel/gui/capture/SettingsCard.h"
 #include "Vistrel/gui/common/AppIcon.h"
+#include "Vistrel/gui/common/Card.h"
+#include "Vistrel/gui/common/PaneHeader.h"
 #include "Vistrel/gui/privacy/AppChooser.h"
 #include "Vistrel/gui/privacy/FlowLayout.h"
 #include "Vistrel/gui/shell/PaneCatalog.h"
@@ -81,13 +82,12 @@ PrivacyPane::PrivacyPane(AppModel& model, QWidget* parent) : QScrollArea(parent)
   auto* column = new QVBoxLayout(page);
   column->setContentsMargins(24, 20, 24, 20);
   column->setSpacing(16);
-  auto* header = new SettingsHeader(
+  auto* header = new PaneHeader(
       QStringLiteral("Privacy"),
       QStringLiteral("What Vistrel never records. An excluded app's windows are blanked out of "
                      "every frame, even behind other windows; when one is in front, nothing is "
                      "saved at all."),
       page);
-  header->titleLabel()->setAccessibleName(QStringLiteral("Privacy"));
   column->addWidget(header);
   column->addWidget(buildAppsCard());
   column->addWidget(buildTitlesCard());
@@ -100,8 +100,8 @@ PrivacyPane::PrivacyPane(AppModel& model, QWidget* parent) : QScrollArea(parent)
 }
 
 QWidget* PrivacyPane::buildAppsCard() {
-  auto* card = new SettingsCard(QStringLiteral("Apps never recorded"),
-                                QStringLiteral("security-high"), palette().color(QPalette::Text));
+  auto* card = new Card(QStringLiteral("Apps never recorded"), QStringLiteral("security-high"),
+                        palette().color(QPalette::Text));
   appRows_ = new QVBoxLayout;
   appRows_->setSpacing(4);
   card->content()->addLayout(appRows_);
@@ -131,9 +131,9 @@ QWidget* PrivacyPane::buildAppsCard() {
 }
 
 QWidget* PrivacyPane::buildTitlesCard() {
-  auto* card = new SettingsCard(QStringLiteral("Window titles"), QStringLiteral("text-x-generic"),
-                                palette().color(QPalette::Text));
-  auto* explanation = secondaryLabel(
+  auto* card = new Card(QStringLiteral("Window titles"), QStringLiteral("text-x-generic"),
+                        palette().color(QPalette::Text));
+  auto* explanation = Card::note(
       QStringLiteral("A window whose title contains one of these as whole words is never "
                      "recorded, in any app or web page. The defaults cover banking."),
       card);
@@ -161,18 +161,18 @@ QWidget* PrivacyPane::buildTitlesCard() {
 }
 
 QWidget* PrivacyPane::buildMomentsCard() {
-  auto* card = new SettingsCard(QStringLiteral("Private moments"), QStringLiteral("view-conceal"),
-                                palette().color(QPalette::Text));
+  auto* card = new Card(QStringLiteral("Private moments"), QStringLiteral("view-conceal"),
+                        palette().color(QPalette::Text));
   skipPrivate_ = new QCheckBox(QStringLiteral("Skip private and incognito browser windows"), card);
   connect(skipPrivate_, &QCheckBox::toggled, this, [this](bool on) {
     change([on](VistrelConfig& config) { config.skipPrivateWindows = on; });
   });
-  skipPrivateText_ = secondaryLabel(QString(), card);
+  skipPrivateText_ = Card::note(QString(), card);
   skipSecureInput_ = new QCheckBox(QStringLiteral("Skip while a password field is active"), card);
   connect(skipSecureInput_, &QCheckBox::toggled, this, [this](bool on) {
     change([on](VistrelConfig& config) { config.skipSecureInput = on; });
   });
-  auto* secureText = secondaryLabel(text(texts::secureInputExplanation), card);
+  auto* secureText = Card::note(text(texts::secureInputExplanation), card);
   secureText->setAccessibleName(secureText->text());
   card->content()->addWidget(skipPrivate_);
   card->content()->addWidget(skipPrivateText_);
@@ -218,7 +218,7 @@ void PrivacyPane::rebuildAppRows() {
     icon->setPixmap(appIcon(id).pixmap(24, 24));
     auto* nameLabel = new QLabel(name, rowWidget);
     nameLabel->setAccessibleName(name);
-    auto* idLabel = secondaryLabel(id, rowWidget);
+    auto* idLabel = Card::note(id, rowWidget);
     idLabel->setWordWrap(false);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPointSizeF(idLabel->font().pointSizeF());

@@ -1,9 +1,9 @@
 #include "Vistrel/gui/shell/DesktopShell.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QSystemTrayIcon>
 
+#include "Vistrel/gui/moreapps/MoreAppsWindow.h"
 #include "Vistrel/gui/shell/MainWindow.h"
 #include "Vistrel/gui/shell/TrayIcons.h"
 #include "Vistrel/gui/shell/TrayMenu.h"
@@ -84,17 +84,9 @@ void DesktopShell::openMainWindow() {
 }
 
 void DesktopShell::showMoreApps() {
-  if (!moreApps_) {
-    moreApps_ =
-        std::make_unique<QLabel>(QStringLiteral("The list of other apps is not built yet."));
-    moreApps_->setWindowTitle(QStringLiteral("More Apps"));
-    moreApps_->setAccessibleName(moreApps_->text());
-    moreApps_->setAlignment(Qt::AlignCenter);
-    moreApps_->resize(440, 400);
-  }
-  moreApps_->show();
-  moreApps_->raise();
-  moreApps_->activateWindow();
+  if (!moreApps_)
+    moreApps_ = MoreAppsWindow::forVistrel();
+  moreApps_->present();
 }
 
 }  // namespace vistrel

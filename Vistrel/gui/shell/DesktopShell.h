@@ -5,12 +5,12 @@
 #include <memory>
 
 class QSystemTrayIcon;
-class QLabel;
 
 namespace vistrel {
 
 class AppModel;
 class MainWindow;
+class MoreAppsWindow;
 class TrayMenu;
 class UpdateChecker;
 
@@ -45,7 +45,7 @@ class DesktopShell : public QObject {
   std::unique_ptr<TrayMenu> menu_;
   QSystemTrayIcon* tray_ = nullptr;
   std::unique_ptr<MainWindow> window_;
-  std::unique_ptr<QLabel> moreApps_;
+  std::unique_ptr<MoreAppsWindow> moreApps_;
 };
 
 }  // namespace vistrel

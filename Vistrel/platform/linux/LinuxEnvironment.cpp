@@ -26,7 +26,9 @@ AppEnvironment makeLinuxEnvironment(const LinuxEnvironmentOptions& options) {
     env.hotkeys = std::make_unique<X11Hotkeys>();
   else
     env.hotkeys = std::make_unique<NoHotkeys>();
-  env.clipboard = std::make_shared<UnavailableClipboard>();
+  env.clipboard = options.clipboard;
+  if (!env.clipboard)
+    env.clipboard = std::make_shared<UnavailableClipboard>();
   env.loginItem = std::make_shared<XdgAutostart>(options.executable);
   env.clock = std::make_shared<SystemClock>();
   env.calendar = Calendar::systemDefault();

@@ -13,11 +13,12 @@ struct LinuxEnvironmentOptions {
   std::shared_ptr<KeyStore> keyStore;            // a key store already chosen; overrides keyFile
   std::filesystem::path executable;              // what Open at Login starts
   bool hotkeys = true;                           // false: never grab the pause shortcut
+  std::shared_ptr<Clipboard> clipboard;          // the desktop's; none: unavailable (headless)
 };
 
 // The application model's platform on an X11 desktop: X11 probes and hot keys, the Secret
-// Service or key file, the XDG autostart entry, the system clock and calendar. The clipboard
-// reports that it is unavailable until the screens bring a desktop toolkit. Raises
+// Service or key file, the XDG autostart entry, the system clock and calendar. Without a
+// clipboard in the options (no desktop toolkit) copying reports that it is unavailable. Raises
 // KeyFileLocationError for a key file inside the data folder.
 AppEnvironment makeLinuxEnvironment(const LinuxEnvironmentOptions& options);
 

@@ -4,7 +4,10 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QStringList>
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 namespace vistrel {
 namespace {
@@ -25,6 +28,29 @@ QDBusConnection openBus(const std::optional<QString>& address, QDBusConnection (
   }
   ownName = uniqueConnectionName(kind);
   return QDBusConnection::connectToBus(*address, *ownName);
+}
+
+// What a failed call says about the service: only a call that could not get through in time
+// leaves its answer open; every other error means there is no such service or session here.
+SessionLock::Answer answerOfError(const QDBusMessage& reply) {
+  if (reply.type() != QDBusMessage::ErrorMessage)
+    return SessionLock::Answer::unknown;
+  static const QStringList unanswered = {
+      QStringLiteral("org.freedesktop.DBus.Error.NoReply"),
+      QStringLiteral("org.freedesktop.DBus.Error.Timeout"),
+      QStringLiteral("org.freedesktop.DBus.Error.TimedOut"),
+      QStringLiteral("org.freedesktop.DBus.Error.Disconnected"),
+      QStringLiteral("org.freedesktop.DBus.Error.NoMemory"),
+      QStringLiteral("org.freedesktop.DBus.Error.LimitsExceeded"),
+  };
+  return unanswered.contains(reply.errorName()) ? SessionLock::Answer::unknown
+                                                : SessionLock::Answer::absent;
+}
+
+SessionLock::Answer answerOfBool(const QVariant& value) {
+  if (value.metaType().id() != QMetaType::Bool)
+    return SessionLock::Answer::unknown;
+  return value.toBool() ? SessionLock::Answer::locked : SessionLock::Answer::unlocked;
 }
 
 }  // namespace
@@ -61,61 +87,58 @@ SessionLock::~SessionLock() {
   }
 }
 
-bool SessionLock::isLocked() const {
-  return logindSaysLocked() ||
-         screenSaverIsActive(QStringLiteral("org.freedesktop.ScreenSaver"),
-                             QStringLiteral("/org/freedesktop/ScreenSaver"),
-                             QStringLiteral("org.freedesktop.ScreenSaver")) ||
-         screenSaverIsActive(QStringLiteral("org.gnome.ScreenSaver"),
-                             QStringLiteral("/org/gnome/ScreenSaver"),
-                             QStringLiteral("org.gnome.ScreenSaver"));
+std::optional<bool> SessionLock::isLocked() const {
+  const Answer answers[] = {
+      logindAnswer(),
+      screenSaverAnswer(QStringLiteral("org.freedesktop.ScreenSaver"),
+                        QStringLiteral("/org/freedesktop/ScreenSaver"),
+                        QStringLiteral("org.freedesktop.ScreenSaver")),
+      screenSaverAnswer(QStringLiteral("org.gnome.ScreenSaver"),
+                        QStringLiteral("/org/gnome/ScreenSaver"),
+                        QStringLiteral("org.gnome.ScreenSaver")),
+  };
+  if (std::ranges::find(answers, Answer::locked) != std::end(answers))
+    return true;
+  if (std::ranges::find(answers, Answer::unknown) != std::end(answers))
+    return std::nullopt;
+  return false;
 }
 
-bool SessionLock::logindSaysLocked() const {
-  if (!system_.isConnected()) {
-    return false;
-  }
-  const auto lockedHint = [&](const QString& path) -> std::optional<bool> {
+SessionLock::Answer SessionLock::logindAnswer() const {
+  if (!system_.isConnected())
+    return Answer::absent;
+  const auto lockedHint = [&](const QString& path) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.login1"), path,
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     call << QStringLiteral("org.freedesktop.login1.Session") << QStringLiteral("LockedHint");
     call.setAutoStartService(false);
     const QDBusMessage reply = system_.call(call, QDBus::Block, timeoutMs_);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-      return std::nullopt;
-    }
-    const QVariant value = reply.arguments().first().value<QDBusVariant>().variant();
-    if (value.metaType().id() != QMetaType::Bool) {
-      return std::nullopt;
-    }
-    return value.toBool();
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+      return answerOfError(reply);
+    return answerOfBool(reply.arguments().first().value<QDBusVariant>().variant());
   };
-  if (auto locked = lockedHint(QStringLiteral("/org/freedesktop/login1/session/auto"))) {
-    return *locked;
-  }
+  const Answer automatic = lockedHint(QStringLiteral("/org/freedesktop/login1/session/auto"));
+  if (automatic != Answer::absent)
+    return automatic;
   // logind before version 243 has no "auto" session; name ours explicitly.
   const char* sessionID = std::getenv("XDG_SESSION_ID");
-  if (sessionID && *sessionID) {
-    return lockedHint(logindSessionPath(QString::fromUtf8(sessionID))).value_or(false);
-  }
-  return false;
+  if (sessionID && *sessionID)
+    return lockedHint(logindSessionPath(QString::fromUtf8(sessionID)));
+  return Answer::absent;
 }
 
-bool SessionLock::screenSaverIsActive(const QString& service, const QString& path,
-                                      const QString& interface) const {
-  if (!session_.isConnected()) {
-    return false;
-  }
+SessionLock::Answer SessionLock::screenSaverAnswer(const QString& service, const QString& path,
+                                                   const QString& interface) const {
+  if (!session_.isConnected())
+    return Answer::absent;
   QDBusMessage call =
       QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("GetActive"));
   call.setAutoStartService(false);
   const QDBusMessage reply = session_.call(call, QDBus::Block, timeoutMs_);
-  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-    return false;
-  }
-  const QVariant value = reply.arguments().first();
-  return value.metaType().id() == QMetaType::Bool && value.toBool();
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+    return answerOfError(reply);
+  return answerOfBool(reply.arguments().first());
 }
 
 }  // namespace vistrel

@@ -9,7 +9,8 @@ namespace vistrel {
 
 // Asks the session's lock state over D-Bus: logind's LockedHint on the system bus, then the
 // screen savers (org.freedesktop.ScreenSaver, org.gnome.ScreenSaver) on the session bus. A bus
-// or service that is missing or does not answer within the timeout counts as "not locked".
+// or service that is missing cannot lock the screen; one that exists but does not answer within
+// the timeout leaves the state unknown.
 class SessionLock {
  public:
   struct Buses {
@@ -22,11 +23,14 @@ class SessionLock {
   SessionLock(const SessionLock&) = delete;
   SessionLock& operator=(const SessionLock&) = delete;
 
-  bool isLocked() const;
+  // Absent when a lock service that exists did not answer and none said "locked".
+  std::optional<bool> isLocked() const;
+
+  enum class Answer { locked, unlocked, absent, unknown };
 
  private:
-  bool logindSaysLocked() const;
-  bool screenSaverIsActive(const QString& service, const QString& path,
+  Answer logindAnswer() const;
+  Answer screenSaverAnswer(const QString& service, const QString& path,
                            const QString& interface) const;
 
   std::optional<QString> ownSessionName_;

@@ -176,9 +176,12 @@ X11Probes::~X11Probes() = default;
 std::optional<FrontWindow> X11Probes::frontWindow() {
   const auto display = impl_->display();
   if (!display) {
-    return std::nullopt;
+    throw ProbeUnknown::frontWindow();
   }
   const auto window = impl_->activeWindow(*display);
+  if (display->broken()) {
+    throw ProbeUnknown::frontWindow();
+  }
   if (!window) {
     return std::nullopt;
   }
@@ -194,8 +197,9 @@ std::optional<FrontWindow> X11Probes::frontWindow() {
   XcbReply<xcb_translate_coordinates_reply_t> position{
       xcb_translate_coordinates_reply(c, positionCookie, nullptr)};
   WindowFacts facts = x11::takeFacts(*display, factCookies);
-  if (!attributes) {
-    return std::nullopt;
+  // The window went away while it was read, or the server failed: the next tick asks again.
+  if (!attributes || display->broken()) {
+    throw ProbeUnknown::frontWindow();
   }
 
   // Only a window on screen has a title and a centre; an application that holds the focus
@@ -216,40 +220,56 @@ std::optional<FrontWindow> X11Probes::frontWindow() {
 }
 
 bool X11Probes::isScreenLockedOrAsleep() {
-  if (const auto display = impl_->display()) {
-    xcb_connection_t* c = display->connection();
-    if (display->hasDPMS) {
-      XcbReply<xcb_dpms_info_reply_t> info{xcb_dpms_info_reply(c, xcb_dpms_info(c), nullptr)};
-      if (info && info->state && info->power_level != XCB_DPMS_DPMS_MODE_ON) {
-        return true;
-      }
+  const auto display = impl_->display();
+  if (!display) {
+    throw ProbeUnknown::lockState();
+  }
+  xcb_connection_t* c = display->connection();
+  if (display->hasDPMS) {
+    XcbReply<xcb_dpms_info_reply_t> info{xcb_dpms_info_reply(c, xcb_dpms_info(c), nullptr)};
+    if (!info) {
+      throw ProbeUnknown::lockState();
     }
-    if (display->hasScreenSaver) {
-      XcbReply<xcb_screensaver_query_info_reply_t> info{xcb_screensaver_query_info_reply(
-          c, xcb_screensaver_query_info(c, display->root), nullptr)};
-      if (info && info->state == XCB_SCREENSAVER_STATE_ON) {
-        return true;
-      }
+    if (info->state && info->power_level != XCB_DPMS_DPMS_MODE_ON) {
+      return true;
     }
   }
-  return impl_->sessionLock.isLocked();
+  if (display->hasScreenSaver) {
+    XcbReply<xcb_screensaver_query_info_reply_t> info{
+        xcb_screensaver_query_info_reply(c, xcb_screensaver_query_info(c, display->root), nullptr)};
+    if (!info) {
+      throw ProbeUnknown::lockState();
+    }
+    if (info->state == XCB_SCREENSAVER_STATE_ON) {
+      return true;
+    }
+  }
+  const std::optional<bool> locked = impl_->sessionLock.isLocked();
+  if (!locked) {
+    throw ProbeUnknown::lockState();
+  }
+  return *locked;
 }
 
 double X11Probes::idleSeconds() {
   const auto display = impl_->display();
+  // Without the screen saver extension the server keeps no idle time to ask for.
   if (!display || !display->hasScreenSaver) {
-    return 0;
+    throw ProbeUnknown::idleTime();
   }
   xcb_connection_t* c = display->connection();
   XcbReply<xcb_screensaver_query_info_reply_t> info{
       xcb_screensaver_query_info_reply(c, xcb_screensaver_query_info(c, display->root), nullptr)};
-  return info ? info->ms_since_user_input / 1000.0 : 0;
+  if (!info) {
+    throw ProbeUnknown::idleTime();
+  }
+  return info->ms_since_user_input / 1000.0;
 }
 
 bool X11Probes::isSecureInputOn() {
   const auto display = impl_->display();
   if (!display) {
-    return false;
+    throw ProbeUnknown::secureInput();
   }
   std::vector<xcb_window_t> windows;
   if (const auto active = impl_->activeWindow(*display)) {
@@ -259,7 +279,10 @@ bool X11Probes::isSecureInputOn() {
   xcb_connection_t* c = display->connection();
   XcbReply<xcb_get_input_focus_reply_t> focus{
       xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)};
-  if (focus && focus->focus != XCB_NONE && focus->focus != XCB_INPUT_FOCUS_POINTER_ROOT &&
+  if (!focus) {
+    throw ProbeUnknown::secureInput();
+  }
+  if (focus->focus != XCB_NONE && focus->focus != XCB_INPUT_FOCUS_POINTER_ROOT &&
       focus->focus != display->root) {
     if (const xcb_window_t top = x11::topLevelOf(*display, focus->focus); top != XCB_NONE) {
       const xcb_window_t client = x11::findClients(*display, {top}).front();
@@ -277,6 +300,9 @@ bool X11Probes::isSecureInputOn() {
         }
       }
     }
+  }
+  if (display->broken()) {
+    throw ProbeUnknown::secureInput();
   }
   return false;
 }

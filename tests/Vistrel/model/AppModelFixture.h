@@ -118,7 +118,7 @@ class AppModelTest : public ::testing::Test {
     if (!model_) {
       AppEnvironment env;
       env.dataFolder = folder.path();
-      env.keyStore = keys;
+      env.keyStore = keyStore ? keyStore : keys;
       env.probes = realProbes ? realProbes : std::shared_ptr<Probes>(probes);
       auto grabber = std::make_unique<FakeGrabber>();
       grabber_ = grabber.get();
@@ -207,6 +207,8 @@ class AppModelTest : public ::testing::Test {
 
   TemporaryFolder folder;
   std::shared_ptr<MemoryKeyStore> keys = std::make_shared<MemoryKeyStore>();
+  // Replaces keys as the model's key store when set before the model is made.
+  std::shared_ptr<KeyStore> keyStore;
   std::shared_ptr<FakeProbes> probes = std::make_shared<FakeProbes>();
   // The desktop's own probes in place of the fake ones, for tests on a real X server.
   std::shared_ptr<Probes> realProbes;

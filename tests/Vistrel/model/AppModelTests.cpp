@@ -7,6 +7,7 @@
 #include "Vistrel/model/AppModel.h"
 #include "Vistrel/platform/linux/X11Probes.h"
 #include "VistrelKit/base/Texts.h"
+#include "VistrelKit/keys/KeyFileStore.h"
 #include "tests/Vistrel/model/AppModelFixture.h"
 #include "tests/support/ScopedEnvironment.h"
 
@@ -79,6 +80,27 @@ TEST_F(AppModelTest, LibraryWhoseKeyIsGoneIsAProblemAndGetsNoNewKey) {
   model().runSearch(true);
   EXPECT_TRUE(model().hits().empty());
   EXPECT_EQ(model().pendingBackgroundJobs(), 0) << "no search job without a library";
+}
+
+TEST_F(AppModelTest, TheKeyPlaceIsTheKeyFileTheStoreReadsElseTheKeyring) {
+  EXPECT_EQ(model().keyPlace(), texts::KeyPlace::keyring);
+  EXPECT_EQ(model().keyFile(), std::nullopt);
+}
+
+TEST_F(AppModelTest, AKeyFileWhoseKeyIsGoneIsNamedInTheProblem) {
+  testing::TemporaryFolder keyFolder;
+  const std::filesystem::path keyPath = keyFolder.path() / "history-key";
+  keyStore = std::make_shared<KeyFileStore>(keyPath);
+  {
+    MemoryKeyStore other;
+    FrameLibrary::open(folder.path(), other, true, Calendar::utc());
+  }
+  model().start();
+  settle();
+  EXPECT_EQ(model().keyPlace(), texts::KeyPlace::keyFile);
+  EXPECT_EQ(model().keyFile(), keyPath);
+  EXPECT_EQ(model().libraryProblem(), texts::keyMissingProblem(texts::KeyPlace::keyFile));
+  EXPECT_FALSE(std::filesystem::exists(keyPath)) << "no new key for an existing library";
 }
 
 TEST_F(AppModelTest, OtherOpenErrorsNameTheError) {
@@ -193,6 +215,49 @@ TEST_F(AppModelTest, HotKeyTogglesThePause) {
 }
 
 // MARK: - The capture loop
+
+TEST_F(AppModelTest, AProbeWithoutAnAnswerSkipsTheTickAndSaysWhy) {
+  const struct {
+    bool testing::FakeProbes::State::*unknown;
+    const char* message;
+  } cases[] = {
+      {&testing::FakeProbes::State::lockUnknown,
+       "Skipped: can't tell whether the screen is locked"},
+      {&testing::FakeProbes::State::idleUnknown,
+       "Skipped: can't tell how long the computer has been idle"},
+      {&testing::FakeProbes::State::frontUnknown, "Skipped: can't tell which window is in front"},
+      {&testing::FakeProbes::State::secureInputUnknown,
+       "Skipped: can't tell whether a password field is active"},
+  };
+  change([](VistrelConfig& c) {
+    c.captureEnabled = true;
+    c.stopWhenIdle = true;
+  });
+  settle();
+  // Turning capture on took the first screenshot.
+  const std::size_t taken = probes->captures().size();
+  for (const auto& c : cases) {
+    probes->state().*c.unknown = true;
+    model().tick();
+    settle();
+    ASSERT_TRUE(isSkip(ticks.back(), SkipReason::Kind::unknown)) << c.message;
+    EXPECT_EQ(model().skip()->message(), c.message);
+    EXPECT_EQ(probes->captures().size(), taken) << c.message << ": no screenshot";
+    probes->state().*c.unknown = false;
+  }
+
+  // An idle time or password check the user switched off is not asked, so it cannot stop them.
+  change([](VistrelConfig& c) {
+    c.stopWhenIdle = false;
+    c.skipSecureInput = false;
+  });
+  probes->state().idleUnknown = true;
+  probes->state().secureInputUnknown = true;
+  model().tick();
+  settle();
+  EXPECT_EQ(model().skip(), std::nullopt) << ticks.back().describe();
+  EXPECT_EQ(probes->captures().size(), taken + 1);
+}
 
 TEST_F(AppModelTest, TickChecksInOrder) {
   model().start();

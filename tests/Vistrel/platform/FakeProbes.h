@@ -22,6 +22,11 @@ class FakeProbes final : public Probes {
     double idle = 0;
     bool secureInput = false;
     bool permission = true;
+    // Probes that cannot answer and throw ProbeUnknown instead.
+    bool frontUnknown = false;
+    bool lockUnknown = false;
+    bool idleUnknown = false;
+    bool secureInputUnknown = false;
     bool grantOnRequest = true;
     std::vector<DisplayFrame> displays{{0, 0, 1920, 1080}};
     // Thrown by captureScreen instead of taking a picture.
@@ -57,18 +62,26 @@ class FakeProbes final : public Probes {
 
   std::optional<FrontWindow> frontWindow() override {
     std::lock_guard guard(mutex_);
+    if (state_.frontUnknown)
+      throw ProbeUnknown::frontWindow();
     return state_.front;
   }
   bool isScreenLockedOrAsleep() override {
     std::lock_guard guard(mutex_);
+    if (state_.lockUnknown)
+      throw ProbeUnknown::lockState();
     return state_.lockedOrAsleep;
   }
   double idleSeconds() override {
     std::lock_guard guard(mutex_);
+    if (state_.idleUnknown)
+      throw ProbeUnknown::idleTime();
     return state_.idle;
   }
   bool isSecureInputOn() override {
     std::lock_guard guard(mutex_);
+    if (state_.secureInputUnknown)
+      throw ProbeUnknown::secureInput();
     return state_.secureInput;
   }
   bool hasScreenRecordingPermission() override {

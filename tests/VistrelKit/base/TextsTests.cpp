@@ -25,6 +25,22 @@ TEST(LinuxTexts, ReadAsALinuxUserExpects) {
       {texts::keyMissingProblem(texts::KeyPlace::keyFile),
        "Vistrel's key is missing from the key file, so the saved history can't be read. Delete the "
        "history in Storage to start fresh."},
+      {texts::keptKeyText(texts::KeyPlace::keyring, "~/.config/Vistrel/history-key"),
+       "Each frame's image, its text, the window title and the app name are encrypted with "
+       "AES-256-GCM. The key is random, made on this computer, and kept in your login keyring "
+       "(this computer only, never synced, readable only while you're logged in and the keyring "
+       "is unlocked)."},
+      {texts::keptKeyText(texts::KeyPlace::keyFile, "~/.config/Vistrel/history-key"),
+       "Each frame's image, its text, the window title and the app name are encrypted with "
+       "AES-256-GCM. The key is random, made on this computer, and kept in the key file "
+       "~/.config/Vistrel/history-key (this computer only, never synced, readable only by your "
+       "user account)."},
+      {texts::deleteCardText(texts::KeyPlace::keyring),
+       "Deleting removes the frames, their text and their index entries for good. Delete "
+       "Everything also deletes the encryption key from the keyring."},
+      {texts::deleteCardText(texts::KeyPlace::keyFile),
+       "Deleting removes the frames, their text and their index entries for good. Delete "
+       "Everything also deletes the encryption key and its key file."},
       {std::string(texts::waylandUnsupported),
        "Screen capture isn't available: Wayland sessions are not supported yet. Log in with an "
        "X11 session (often called \"Xorg\" on the login screen)."},

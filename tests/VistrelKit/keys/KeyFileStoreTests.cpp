@@ -1,20 +1,22 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/VistrelKit/keys/KeychainStatus.h"
-#include "tests/support/ScopedEnvironment.h"
 #include "VistrelKit/keys/KeyFileStore.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
+#include "tests/VistrelKit/keys/KeychainStatus.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TemporaryFolder.h"
 
 namespace vistrel {
@@ -102,6 +104,58 @@ TEST_F(KeyFileStoreTest, ReplacingALooseFileMakesItOwnerOnly) {
   fs::permissions(root_ / "history-key", fs::perms(0644));
   KeyFileStore(root_ / "history-key").save(keyOf(3));
   EXPECT_EQ(permissionsOf(root_ / "history-key"), 0600u);
+}
+
+TEST_F(KeyFileStoreTest, AnOpenKeyFileOfTheUsersOwnIsTightenedWhenLoaded) {
+  KeyFileStore store(root_ / "history-key");
+  store.save(keyOf(4));
+  fs::permissions(root_ / "history-key", fs::perms(0644));
+  EXPECT_EQ(store.load(), keyOf(4));
+  EXPECT_EQ(permissionsOf(root_ / "history-key"), 0600u);
+}
+
+TEST_F(KeyFileStoreTest, HostileKeyFilesAreRefusedUntouched) {
+  struct Case {
+    const char* name;
+    std::function<void(const fs::path& key)> arrange;
+    std::int32_t status;
+  };
+  const Case cases[] = {
+      {"another user's file",
+       [](const fs::path& key) { ASSERT_EQ(::chown(key.c_str(), 54321, 54321), 0); }, -EPERM},
+      {"a second name", [&](const fs::path& key) { fs::create_hard_link(key, root_ / "copy"); },
+       -EMLINK},
+      {"a symbolic link",
+       [&](const fs::path& key) {
+         fs::rename(key, root_ / "target");
+         fs::create_symlink(root_ / "target", key);
+       },
+       -ELOOP},
+  };
+  for (const Case& c : cases) {
+    // Only root can hand a file to another user.
+    if (c.status == -EPERM && ::geteuid() != 0)
+      continue;
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    const fs::path key = root_ / "history-key";
+    KeyFileStore store(key);
+    store.save(keyOf(5));
+    fs::permissions(key, fs::perms(0644));
+    c.arrange(key);
+    struct stat before {};
+    ASSERT_EQ(::stat(key.c_str(), &before), 0);
+    try {
+      store.load();
+      ADD_FAILURE() << c.name << ": loaded";
+    } catch (const VistrelCryptoError& error) {
+      EXPECT_EQ(error, VistrelCryptoError::keychain(c.status)) << c.name << ": " << error.what();
+    }
+    struct stat after {};
+    ASSERT_EQ(::stat(key.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode) << c.name;
+    EXPECT_EQ(after.st_uid, before.st_uid) << c.name;
+  }
 }
 
 TEST_F(KeyFileStoreTest, RemoveDeletesTheFile) {

@@ -137,14 +137,18 @@ class DesktopSession:
         })
         return env
 
-    def start_app(self, extra_env=None):
-        """Starts the real application; answers its process."""
+    def start_app(self, extra_env=None, key_file=True, data_dir=True):
+        """Starts the real application; answers its process. Without key_file it picks its key
+        store itself (the Secret Service when one runs); without data_dir it uses the default
+        data folder under the session's home."""
         env = self.app_env()
         env.update(extra_env or {})
+        if not data_dir:
+            del env["VISTREL_DATA_DIR"]
         log = open(os.path.join(self.root, "vistrel-%d.out" % len(self.apps)), "w")
         self.logs.append(log)
-        process = subprocess.Popen([self.app_path, "--key-file", self.key_file], env=env,
-                                   stdout=log, stderr=subprocess.STDOUT)
+        args = [self.app_path] + (["--key-file", self.key_file] if key_file else [])
+        process = subprocess.Popen(args, env=env, stdout=log, stderr=subprocess.STDOUT)
         self.apps.append(process)
         return process
 
@@ -153,6 +157,16 @@ class DesktopSession:
         return subprocess.run([self.app_path, "--key-file", self.key_file], env=self.app_env(),
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                               timeout=timeout).returncode
+
+    def start_keyring(self):
+        """Starts a real GNOME Keyring (Secret Service) on the session bus with an unlocked login
+        keyring, as a desktop session has."""
+        keyring = self._spawn(["gnome-keyring-daemon", "--foreground", "--unlock",
+                               "--components=secrets"], stdin=subprocess.PIPE)
+        keyring.stdin.write(os.urandom(8).hex().encode())
+        keyring.stdin.close()
+        wait_for(lambda: self.bus.name_has_owner("org.freedesktop.secrets"), 15,
+                 "the Secret Service")
 
     def close(self):
         for process in self.apps + list(reversed(self.helpers)):

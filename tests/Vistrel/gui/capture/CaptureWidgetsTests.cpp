@@ -13,8 +13,8 @@
 #include <cmath>
 
 #include "Vistrel/gui/capture/CapturePane.h"
-#include "Vistrel/gui/capture/SettingsCard.h"
 #include "Vistrel/gui/capture/ShortcutRecorder.h"
+#include "Vistrel/gui/common/PaneHeader.h"
 #include "Vistrel/gui/privacy/FlowLayout.h"
 #include "Vistrel/gui/privacy/PrivacyPane.h"
 #include "Vistrel/model/AppModel.h"

@@ -608,7 +608,29 @@ TEST_F(X11ProbesTest, LockStateComesFromLogindOrTheScreenSaver) {
   EXPECT_GE(logind->calls(), 2);
 }
 
-TEST(X11ProbesWithoutDisplay, EveryProbeAnswersAndCaptureFailsClearly) {
+TEST_F(X11ProbesTest, ALockServiceThatDoesNotAnswerLeavesTheLockStateUnknown) {
+  PrivateBus bus;
+  X11Probes::Options withBus = options();
+  withBus.sessionBusAddress = bus.address();
+  withBus.systemBusAddress = bus.address();
+  withBus.busTimeout = std::chrono::milliseconds(100);
+  X11Probes probes(withBus);
+  const testing::FakeService slowScreenSaver(
+      bus.address(), QStringLiteral("org.gnome.ScreenSaver"),
+      QStringLiteral("/org/gnome/ScreenSaver"),
+      [](const QDBusMessage&) -> std::optional<QVariantList> {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        return QVariantList{QVariant(false)};
+      });
+  EXPECT_THROW(probes.isScreenLockedOrAsleep(), ProbeUnknown);
+
+  // A service that does say "locked" is believed even while another stays silent.
+  std::atomic<bool> active{true};
+  const auto screenSaver = fakeScreenSaver(bus.address(), active);
+  EXPECT_TRUE(probes.isScreenLockedOrAsleep());
+}
+
+TEST(X11ProbesWithoutDisplay, NoProbeGuessesAndCaptureFailsClearly) {
   const char* previous = std::getenv("DISPLAY");
   const std::optional<std::string> saved = previous ? std::optional(previous) : std::nullopt;
   unsetenv("DISPLAY");
@@ -618,10 +640,10 @@ TEST(X11ProbesWithoutDisplay, EveryProbeAnswersAndCaptureFailsClearly) {
   X11Probes probes(options);
   EXPECT_FALSE(probes.hasScreenRecordingPermission());
   EXPECT_FALSE(probes.requestScreenRecordingPermission());
-  EXPECT_EQ(probes.frontWindow(), std::nullopt);
-  EXPECT_FALSE(probes.isScreenLockedOrAsleep());
-  EXPECT_FALSE(probes.isSecureInputOn());
-  EXPECT_EQ(probes.idleSeconds(), 0);
+  EXPECT_THROW(probes.frontWindow(), ProbeUnknown);
+  EXPECT_THROW(probes.isScreenLockedOrAsleep(), ProbeUnknown);
+  EXPECT_THROW(probes.isSecureInputOn(), ProbeUnknown);
+  EXPECT_THROW(probes.idleSeconds(), ProbeUnknown);
   EXPECT_TRUE(probes.displays().empty());
   try {
     probes.captureScreen({}, Point{10, 10}, 1600);
