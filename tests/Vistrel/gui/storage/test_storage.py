@@ -171,6 +171,8 @@ class KnownFrames(unittest.TestCase):
             self.assertEqual(figures(session), ["0", "0 bytes", "0", "–"])
             self.assertEqual(history_files(session.data_dir), [])
             self.assertFalse(os.path.exists(session.key_file), "the key file is gone")
+            session.click_tray_entry("Search History…")
+            session.find("label", "Nothing saved yet")
 
 
 class KeyFileGone(unittest.TestCase):
