@@ -11,8 +11,18 @@ foreach(size 16 24 32 48 64 128 256)
   install(FILES ${_app}/icons/${size}x${size}/com.tevrin77.Vistrel.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
-install(FILES ${PROJECT_SOURCE_DIR}/docs/man/vistrel.1 ${PROJECT_SOURCE_DIR}/docs/man/vistrel-cli.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Debian installs manual pages compressed; -n keeps the name and time out so builds repeat.
+find_program(VISTREL_GZIP gzip REQUIRED)
+set(_vistrel_man_pages)
+foreach(_page vistrel.1 vistrel-cli.1)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${_page}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND ${VISTREL_GZIP} -9n -c ${PROJECT_SOURCE_DIR}/docs/man/${_page} > ${CMAKE_BINARY_DIR}/man/${_page}.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${_page} VERBATIM)
+  list(APPEND _vistrel_man_pages ${CMAKE_BINARY_DIR}/man/${_page}.gz)
+endforeach()
+add_custom_target(vistrel-man-pages ALL DEPENDS ${_vistrel_man_pages})
+install(FILES ${_vistrel_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/Vistrel/cli/vistrel-cli.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vistrel-cli)
 

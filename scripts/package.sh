@@ -12,6 +12,7 @@ vistrel_install_packages
 
 cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DVISTREL_BUILD_BENCH=OFF "$@"
-cmake --build build-package -j"${VISTREL_JOBS:-2}" --target vistrel vistrel-cli vistrel-cli-record
+cmake --build build-package -j"${VISTREL_JOBS:-2}" --target vistrel vistrel-cli vistrel-cli-record \
+  vistrel-man-pages
 (cd build-package && cpack -G DEB)
 ls -1 build-package/*.deb

@@ -27,5 +27,5 @@ appstreamcli validate --no-net "$prefix/share/metainfo/com.tevrin77.Vistrel.meta
 status=0
 "$prefix/bin/vistrel-cli" --data-dir "$prefix/data" ingest --no-such-option 2>/dev/null || status=$?
 [ "$status" -eq 2 ]
-MANPAGER=cat man -l "$prefix/share/man/man1/vistrel-cli.1" | grep -q 'delete-everything'
+MANPAGER=cat man -l "$prefix/share/man/man1/vistrel-cli.1.gz" | grep -q 'delete-everything'
 echo "installed and validated: $(wc -l <"$expected") files"
