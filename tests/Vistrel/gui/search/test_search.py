@@ -148,13 +148,18 @@ class SearchPaneEndToEnd(unittest.TestCase):
             self.assertIn("Invoice #4471 from Northwind Traders", pasted)
             self.assertIn("Payment due on Friday", pasted)
 
-            # Show in Timeline closes the sheet on the Timeline pane; Ctrl+F comes back from there.
-            search_again(session, "invo 4471", "1 frame match")
+            # Show in Timeline closes the sheet on the Timeline pane, at that frame's moment (not
+            # the day's newest frame); Ctrl+F comes back from there.
+            search_again(session, "kestrel report 148", "1 frame match")
             for key in ["Tab", "Tab", "Tab", "Return"]:
                 session.press(key)
             session.find("push button", "Show in Timeline").do_action("Press")
             wait_for(lambda: session.find_none("dialog", "Frame"), what="the sheet to close")
             wait_for(lambda: pane_selected(session, "Timeline"), what="the Timeline pane")
+            moment = time.strftime("%H:%M:%S", time.localtime(now - 7200 + 148))
+            wait_for(lambda: any(button.name() == "Frame at " + moment
+                                 for button in session.application().all("push button")),
+                     what="the timeline at the frame's moment " + moment)
 
             session.press("ctrl+f")
             wait_for(lambda: pane_selected(session, "Search"), what="Ctrl+F to show Search")
