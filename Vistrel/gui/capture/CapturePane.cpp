@@ -96,7 +96,8 @@ CapturePane::CapturePane(AppModel& model, QWidget* parent) : QScrollArea(parent)
   for (const auto signal :
        {&AppModel::configChanged, &AppModel::statusLineChanged, &AppModel::screenRecordingChanged,
         &AppModel::screenAccessProblemChanged, &AppModel::skipChanged,
-        &AppModel::shortcutRefusedChanged, &AppModel::isRecordingChanged})
+        &AppModel::shortcutRefusedChanged, &AppModel::hotkeysUnavailableChanged,
+        &AppModel::isRecordingChanged})
     connect(&model_, signal, this, &CapturePane::refresh);
   refresh();
 }
@@ -254,11 +255,17 @@ void CapturePane::refresh() {
   intervalLabel_->setText(intervalText(config.interval));
   intervalLabel_->setAccessibleName(intervalLabel_->text());
 
-  const QString refusal = model_.shortcutRefused()
-                              ? QStringLiteral("Another app already uses ") +
-                                    shortcutText(config.pauseShortcut) +
-                                    QStringLiteral(". Pick a different shortcut.")
-                              : QString();
+  // Without any global shortcut on this desktop the recorder still keeps the choice for a
+  // desktop that has them; the user needs to know the tray is the way to pause meanwhile.
+  const QString refusal =
+      model_.shortcutRefused()
+          ? QStringLiteral("Another app already uses ") + shortcutText(config.pauseShortcut) +
+                QStringLiteral(". Pick a different shortcut.")
+      : model_.hotkeysUnavailable()
+          ? QStringLiteral(
+                "This desktop gives apps no global shortcuts, so the shortcut does "
+                "nothing here. Pause from the tray menu instead.")
+          : QString();
   refusal_->setText(refusal.isEmpty() ? refusal : QStringLiteral("\u26a0 ") + refusal);
   refusal_->setAccessibleName(refusal);
   refusal_->setVisible(!refusal.isEmpty());

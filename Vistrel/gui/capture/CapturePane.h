@@ -38,6 +38,8 @@ class CapturePane : public QScrollArea {
   QCheckBox* captureSwitch() const { return captureSwitch_; }
   QSlider* intervalSlider() const { return intervalSlider_; }
   QLabel* intervalLabel() const { return intervalLabel_; }
+  // The warning under the shortcut: taken by another app, or no global shortcut here at all.
+  QLabel* shortcutWarning() const { return refusal_; }
   QCheckBox* openAtLoginSwitch() const { return openAtLogin_; }
   ShortcutRecorder* shortcutRecorder() const { return recorder_; }
   QPushButton* notNowButton() const { return notNow_; }

@@ -30,12 +30,15 @@ namespace {
 class RecordingGrabber final : public HotkeyGrabber {
  public:
   Result grab(Shortcut shortcut, std::function<void()>) override {
+    if (answer != Result::grabbed)
+      return answer;
     grabbed = shortcut;
     return Result::grabbed;
   }
   void release() override { grabbed.reset(); }
 
   std::optional<Shortcut> grabbed;
+  Result answer = Result::grabbed;
 };
 
 // A Wayland session: the screen cannot be read, and the probes say why.
@@ -196,6 +199,26 @@ TEST_F(CaptureWidgets, TitleFollowsTheCaptureState) {
   EXPECT_EQ(title(), "Vistrel is recording");
   pane.captureSwitch()->click();
   EXPECT_EQ(title(), "Vistrel is off");
+}
+
+TEST_F(CaptureWidgets, TheShortcutWarningSaysWhetherItIsTakenOrImpossibleHere) {
+  model->start();
+  CapturePane pane(*model);
+  EXPECT_TRUE(pane.shortcutWarning()->isHidden());
+  grabber_->answer = HotkeyGrabber::Result::taken;
+  model->applyShortcut();
+  EXPECT_FALSE(pane.shortcutWarning()->isHidden());
+  EXPECT_EQ(pane.shortcutWarning()->accessibleName().toStdString(),
+            "Another app already uses Ctrl+Alt+Super+P. Pick a different shortcut.");
+  grabber_->answer = HotkeyGrabber::Result::unavailable;
+  model->applyShortcut();
+  EXPECT_FALSE(pane.shortcutWarning()->isHidden());
+  EXPECT_EQ(pane.shortcutWarning()->accessibleName().toStdString(),
+            "This desktop gives apps no global shortcuts, so the shortcut does nothing here. "
+            "Pause from the tray menu instead.");
+  grabber_->answer = HotkeyGrabber::Result::grabbed;
+  model->applyShortcut();
+  EXPECT_TRUE(pane.shortcutWarning()->isHidden());
 }
 
 class CaptureWidgetsOnWayland : public CaptureWidgets {
