@@ -339,12 +339,19 @@ json finiteNumber(double value, const char* key) {
 }
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& file) {
-  // Non-blocking so that a FIFO in the file's place cannot hang the launch.
-  FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  // Non-blocking so that a FIFO in the file's place cannot hang the launch; not through a link,
+  // which could lead to settings someone else wrote.
+  FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
   if (!descriptor.valid())
     return std::nullopt;
   struct stat status {};
   if (::fstat(descriptor.get(), &status) != 0 || !S_ISREG(status.st_mode))
+    return std::nullopt;
+  // Another user's file could turn capture on or empty the exclusions: it is not the user's
+  // settings. The user's own file that others can read shows them what is excluded.
+  if (status.st_uid != ::geteuid())
+    return std::nullopt;
+  if ((status.st_mode & 077) != 0 && ::fchmod(descriptor.get(), 0600) != 0)
     return std::nullopt;
   if (status.st_size < 0 ||
       static_cast<std::uint64_t>(status.st_size) > ConfigFile::maximumFileSize) {

@@ -34,7 +34,8 @@ namespace ConfigFile {
 // the memory a damaged or hostile file can take while it is parsed.
 inline constexpr std::size_t maximumFileSize = 4 * 1024 * 1024;
 
-// Never fails: an unreadable, oversized or invalid file gives the defaults.
+// Never fails: an unreadable, oversized or invalid file gives the defaults, and so do a link and
+// another user's file. The user's own file is made owner-only when others could read it.
 VistrelConfig load(const std::filesystem::path& file);
 
 // What a reading found. `exact` is false when the file held something the reading could not keep

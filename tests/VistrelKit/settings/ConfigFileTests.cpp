@@ -329,6 +329,34 @@ TEST_F(ConfigFileTest, SomethingOtherThanAFileGivesTheDefaults) {
   EXPECT_EQ(ConfigFile::load(file_), VistrelConfig{});
 }
 
+TEST_F(ConfigFileTest, OnlyTheUsersOwnFileIsTheirSettings) {
+  const std::string custom = ConfigFile::encode(customRecord());
+  write(custom);
+  fs::permissions(file_, fs::perms(0644));
+  EXPECT_EQ(ConfigFile::load(file_), customRecord());
+  EXPECT_EQ(fs::status(file_).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write)
+      << "made owner-only";
+
+  const fs::path elsewhere = file_.parent_path() / "elsewhere.json";
+  fs::rename(file_, elsewhere);
+  fs::create_symlink(elsewhere, file_);
+  const ConfigFile::Reading throughLink = ConfigFile::readFile(file_);
+  EXPECT_EQ(throughLink.config, VistrelConfig{});
+  EXPECT_FALSE(throughLink.exact) << "not saved over until the user changes a setting";
+  fs::remove(file_);
+
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "only root can give a file to another user";
+  write(custom);
+  fs::permissions(file_, fs::perms(0644));
+  ASSERT_EQ(::chown(file_.c_str(), 54321, 54321), 0);
+  const ConfigFile::Reading foreign = ConfigFile::readFile(file_);
+  EXPECT_EQ(foreign.config, VistrelConfig{});
+  EXPECT_FALSE(foreign.exact);
+  EXPECT_EQ(fs::status(file_).permissions() & fs::perms::all, fs::perms(0644)) << "untouched";
+}
+
 TEST_F(ConfigFileTest, RoundTripKeepsEveryField) {
   const VistrelConfig stored = customRecord();
   ConfigFile::save(stored, file_);
