@@ -96,9 +96,21 @@ void writeFileAtomically(const fs::path& file, const Bytes& content) {
 }
 
 Bytes readFile(const fs::path& file) {
-  FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  // Not through a link, nor from a FIFO or device, nor another user's file: what is read here was
+  // written by this user's Vistrel, and anything else is someone's attempt to feed it.
+  FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   if (!descriptor.valid()) {
     fail("cannot read file", file, errno);
+  }
+  struct stat status {};
+  if (::fstat(descriptor.get(), &status) != 0) {
+    fail("cannot read file", file, errno);
+  }
+  if (!S_ISREG(status.st_mode)) {
+    fail("cannot read file", file, EINVAL);
+  }
+  if (status.st_uid != ::geteuid()) {
+    fail("cannot read file", file, EPERM);
   }
   Bytes content;
   std::uint8_t buffer[65536];

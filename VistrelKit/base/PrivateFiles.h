@@ -17,7 +17,9 @@ void createPrivateFolders(const std::filesystem::path& folder);
 // is left behind.
 void writeFileAtomically(const std::filesystem::path& file, const Bytes& content);
 
-// The whole content of a file.
+// The whole content of a file of this user's, opened without following a link. Throws
+// std::filesystem::filesystem_error, also for a link, something other than a file, or another
+// user's file.
 Bytes readFile(const std::filesystem::path& file);
 
 }  // namespace vistrel

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -74,6 +75,21 @@ TEST(PrivateFilesTest, FailedWriteLeavesTargetAndNoTemporaryFile) {
   EXPECT_THROW(writeFileAtomically(temporary.path() / "missing" / "f", bytesOf("x")),
                fs::filesystem_error);
   EXPECT_THROW(readFile(temporary.path() / "missing"), fs::filesystem_error);
+}
+
+TEST(PrivateFilesTest, ReadsOnlyTheUsersOwnPlainFiles) {
+  testing::TemporaryFolder temporary;
+  const fs::path file = temporary.path() / "1.vsf";
+  writeFileAtomically(file, bytesOf("sealed"));
+  fs::create_symlink(file, temporary.path() / "link.vsf");
+  ASSERT_EQ(::mkfifo((temporary.path() / "fifo.vsf").c_str(), 0600), 0);
+  for (const char* name : {"link.vsf", "fifo.vsf"})
+    EXPECT_THROW(readFile(temporary.path() / name), fs::filesystem_error) << name;
+
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "only root can give a file to another user";
+  ASSERT_EQ(::chown(file.c_str(), 54321, 54321), 0);
+  EXPECT_THROW(readFile(file), fs::filesystem_error);
 }
 
 }  // namespace
