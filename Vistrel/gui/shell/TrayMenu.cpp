@@ -36,15 +36,36 @@ QMenu* TrayMenu::addSubmenu(const QString& title) {
   return submenus_.emplace_back(std::move(submenu)).get();
 }
 
+TrayMenu::Shape TrayMenu::currentShape() const {
+  const VistrelConfig& config = model_.config();
+  return Shape{config.captureEnabled, model_.isPaused(), config.pauseShortcut,
+               model_.library() != nullptr, model_.lastNotice().has_value()};
+}
+
+void TrayMenu::updateTexts() {
+  statusEntry_->setText(QString::fromStdString(model_.statusLine()));
+  if (noticeEntry_)
+    noticeEntry_->setText(QString::fromStdString(model_.lastNotice().value_or(std::string())));
+}
+
 void TrayMenu::rebuild() {
   rebuildPending_ = false;
+  const Shape shape = currentShape();
+  if (builtShape_ == shape)
+    return updateTexts();
+  builtShape_ = shape;
   clear();
   // The submenus of the previous build go only once their entries have left this menu.
   submenus_.clear();
 
-  addAction(QString::fromStdString(model_.statusLine()))->setEnabled(false);
-  if (const auto& notice = model_.lastNotice())
-    addAction(QString::fromStdString(*notice))->setEnabled(false);
+  statusEntry_ = addAction(QString());
+  statusEntry_->setEnabled(false);
+  noticeEntry_ = nullptr;
+  if (shape.hasNotice) {
+    noticeEntry_ = addAction(QString());
+    noticeEntry_->setEnabled(false);
+  }
+  updateTexts();
   addSeparator();
   addCaptureControls();
   addSeparator();

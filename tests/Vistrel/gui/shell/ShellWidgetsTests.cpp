@@ -125,6 +125,37 @@ TEST_F(ShellWidgets, TrayMenuFollowsCaptureAndPause) {
                          QStringLiteral("Turn Capture Off")}));
 }
 
+TEST_F(ShellWidgets, TrayMenuKeepsItsEntriesWhenOnlyTheStatusChanges) {
+  TrayMenu menu(*model, false);
+  const auto entry = [&](const QString& title) -> QAction* {
+    for (QAction* action : menu.actions())
+      if (action->text() == title)
+        return action;
+    return nullptr;
+  };
+  setCapture(true);
+  probes->state().lockedOrAsleep = true;
+  model->tick();
+  menu.rebuild();
+  QAction* search = entry(QStringLiteral("Search History\u2026"));
+  ASSERT_NE(search, nullptr);
+  const QString before = menu.actions().first()->text();
+
+  probes->state().lockedOrAsleep = false;
+  probes->state().frontUnknown = true;
+  model->tick();
+  menu.rebuild();
+  EXPECT_NE(menu.actions().first()->text(), before);
+  EXPECT_EQ(menu.actions().first()->text().toStdString(), model->statusLine());
+  EXPECT_EQ(entry(QStringLiteral("Search History\u2026")), search)
+      << "a click on the open menu still reaches its entry";
+
+  model->pause(15);
+  menu.rebuild();
+  EXPECT_NE(entry(QStringLiteral("Resume Capture  Ctrl+Alt+Super+P")), nullptr)
+      << "a new set of entries is built";
+}
+
 TEST_F(ShellWidgets, FrameSheetFollowsTheOpenFrameBothWays) {
   QWidget window;
   FrameSheetHost host(*model, &window);
