@@ -291,6 +291,8 @@ class TestWindow {
     std::string gtkApplicationID;
     // _NET_WM_WINDOW_TYPE atom names, best first; none for an ordinary window.
     std::vector<std::string> windowTypes;
+    // Sets _NET_WM_WINDOW_TYPE even when windowTypes is empty, as an empty list.
+    bool typesListed = false;
     bool skipTaskbar = false;  // _NET_WM_STATE_SKIP_TASKBAR
     bool mapped = true;
   };
@@ -333,7 +335,7 @@ class TestWindow {
       setProperty(atom("_GTK_APPLICATION_ID"), atom("UTF8_STRING"), 8,
                   spec_.gtkApplicationID.data(), spec_.gtkApplicationID.size());
     }
-    if (!spec_.windowTypes.empty()) {
+    if (!spec_.windowTypes.empty() || spec_.typesListed) {
       std::vector<xcb_atom_t> types;
       for (const std::string& type : spec_.windowTypes) {
         types.push_back(atom(type.c_str()));

@@ -71,7 +71,11 @@ std::vector<std::uint32_t> cardinals(const std::optional<x11::Property>& propert
     return values;
   }
   values.resize(property->bytes.size() / 4);
-  std::memcpy(values.data(), property->bytes.data(), values.size() * 4);
+  // An empty list (a window manager sets _NET_WM_STATE so when no state holds) has no buffer
+  // to copy from or to.
+  if (!values.empty()) {
+    std::memcpy(values.data(), property->bytes.data(), values.size() * 4);
+  }
   return values;
 }
 

@@ -135,6 +135,14 @@ class DesktopSession:
             "VISTREL_DATA_DIR": self.data_dir,
             "NO_AT_BRIDGE": "0",
         })
+        # In a sanitizer build the application obeys the same sanitizer settings as the test.
+        for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
+            if name in os.environ:
+                env[name] = os.environ[name]
+        if "LSAN_OPTIONS" in env:
+            # Qt is built without frame pointers: only the slow unwinder records the Qt frames
+            # that the leak suppressions name.
+            env["LSAN_OPTIONS"] += ":fast_unwind_on_malloc=0"
         return env
 
     def start_app(self, extra_env=None, key_file=True, data_dir=True):

@@ -166,11 +166,14 @@ TEST_F(X11ProbesTest, RunningAppsAreTheManagedWindowsApplicationsWithTheirKind) 
   TestWindow helper({.instance = "helper", .className = "Helper", .skipTaskbar = true});
   TestWindow own({.instance = "vistrel", .className = "Vistrel", .pid = std::uint32_t(getpid())});
   TestWindow nameless({.title = "Nameless"});
+  // An empty list of types is no type at all.
+  TestWindow notes({.instance = "notes", .className = "Notes", .typesListed = true});
 
   const std::vector<RunningApp> expected = {{"org.example.Editor", "Example Editor", true},
                                             {"Prefs", "Prefs", true},
                                             {"Panel", "Panel", false},
-                                            {"Helper", "Helper", false}};
+                                            {"Helper", "Helper", false},
+                                            {"Notes", "Notes", true}};
   std::vector<RunningApp> apps;
   // The window manager lists a window once it has taken it on.
   testing::waitUntil([&] {
