@@ -136,6 +136,9 @@ class CaptureTest(unittest.TestCase):
             toggle(login)
             wait_for(lambda: os.path.exists(autostart), what="the autostart entry")
             self.assertTrue(checked(login))
+            with open(autostart, encoding="utf-8") as entry:
+                self.assertIn("Exec=%s\n" % os.path.realpath(APP), entry.read(),
+                              "the entry starts this very program")
             # Removed behind the application's back: the switch reads the desktop when shown.
             os.remove(autostart)
             open_pane(session, "Privacy…", "label", "Privacy")
