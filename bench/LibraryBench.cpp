@@ -44,9 +44,9 @@
 #include "VistrelKit/keys/FrameKeys.h"
 #include "VistrelKit/library/FrameLibrary.h"
 #include "VistrelKit/library/FrameRecords.h"
-#include "VistrelKit/search/Highlighter.h"
 #include "VistrelKit/library/SQLiteDB.h"
 #include "VistrelKit/library/SearchSQL.h"
+#include "VistrelKit/search/Highlighter.h"
 #include "VistrelKit/search/SearchQuery.h"
 
 namespace vistrel {
@@ -574,8 +574,7 @@ SQLProbe probeSQL(SQLiteDB& db, const FrameKeys& keys, const SearchQuery& query,
       query.isEmpty()
           ? std::string()
           : query.matchExpression([&keys](std::string_view term) { return keys.token(term); });
-  const SearchSQL sql =
-      searchSQL(expression, tag, std::nullopt, std::nullopt, searchLimit);
+  const SearchSQL sql = searchSQL(expression, tag, std::nullopt, std::nullopt, searchLimit);
   SQLProbe probe;
   std::string withRecords = sql.text;
   const std::string columns = "f.id, f.ts";
@@ -770,11 +769,13 @@ BENCHMARK(BM_Store)->Iterations(storeRuns)->UseManualTime()->Unit(benchmark::kMi
 
 // "Delete Frame" in the full library: the time until the call returns, the time until the
 // frame's terms have left the text index (the background purge), and the longest a search of a
-// rare word waits meanwhile (searched back to back on another thread).
+// rare word waits meanwhile (searched back to back on another thread), for index merge slices of
+// the given number of pages.
 void BM_DeleteFrame(benchmark::State& state) {
   Fixture& f = fixture();
   const SearchQuery rare = SearchQuery::parse(shapes().front().text);
   std::vector<double> returned, purged, searchLongest;
+  f.library->setPurgeSlicePages(static_cast<int>(state.range(0)));
   int run = 0;
   for (auto _ : state) {
     NewFrame frame = f.generator.frame(frameCount() + run, realisticImageBytes);
@@ -807,7 +808,13 @@ void BM_DeleteFrame(benchmark::State& state) {
   state.counters["purged_max_s"] = percentile(purged, 1.0);
   state.counters["search_wait_max_ms"] = percentile(searchLongest, 1.0);
 }
-BENCHMARK(BM_DeleteFrame)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DeleteFrame)
+    ->Arg(256)
+    ->Arg(64)
+    ->Arg(32)
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 std::uintmax_t fileBytes(const fs::path& file) {
   std::error_code error;

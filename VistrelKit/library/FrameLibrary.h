@@ -137,7 +137,7 @@ class FrameLibrary {
   // Blocks until no purge is pending or the purge failed (then it stays pending for the next
   // deletion or open); returns whether none is pending.
   bool waitForPurge();
-  // How many index pages one slice of the purge rewrites at most (256 unless set): smaller
+  // How many index pages one slice of the purge rewrites at most (64 unless set): smaller
   // slices hold the library for less time each and make the purge take longer.
   void setPurgeSlicePages(int pages);
   // Removes frame files that no row names, left by a process that died between writing a frame
@@ -209,7 +209,7 @@ class FrameLibrary {
   std::optional<Date> lastCleanupPurge_;
   // The purging thread's state; guarded by mutex_.
   bool purgeRunning_ = false;
-  int purgeSlicePages_ = 256;
+  int purgeSlicePages_ = 64;
   bool closing_ = false;
   std::condition_variable purgeChanged_;
   std::thread purger_;
