@@ -10,27 +10,25 @@ QDateTime toDateTime(Date date, const QTimeZone& zone) {
   return QDateTime::fromMSecsSinceEpoch(qint64(secondsSince1970(date) * 1000.0), zone);
 }
 
-// Hour and minute in the locale's short format, with its day period ("2:05 PM") where it has
-// one. Some locales (C among them) put seconds in their short format; a moment has none.
-QString shortTime(const QTime& time, const QLocale& locale) {
+}  // namespace
+
+QString hourAndMinute(const QTime& time, const QLocale& locale) {
   static const QRegularExpression seconds(QStringLiteral("[:.]?s+"));
   QString format = locale.timeFormat(QLocale::ShortFormat);
   format.remove(seconds);
   return locale.toString(time, format);
 }
 
-}  // namespace
-
 QString momentLabel(Date date, const QDateTime& now, const QLocale& locale) {
   const QDateTime moment = toDateTime(date, now.timeZone());
   const QDate day = moment.date();
   const QDate today = now.date();
   if (day == today)
-    return shortTime(moment.time(), locale);
+    return hourAndMinute(moment.time(), locale);
   if (day == today.addDays(-1))
-    return QStringLiteral("Yesterday ") + shortTime(moment.time(), locale);
+    return QStringLiteral("Yesterday ") + hourAndMinute(moment.time(), locale);
   return locale.toString(day, QStringLiteral("MMM d")) + QLatin1Char(' ') +
-         shortTime(moment.time(), locale);
+         hourAndMinute(moment.time(), locale);
 }
 
 QString fullDateTime(Date date, const QLocale& locale) {

@@ -14,6 +14,10 @@ namespace vistrel {
 QString momentLabel(Date date, const QDateTime& now = QDateTime::currentDateTime(),
                     const QLocale& locale = QLocale());
 
+// Hour and minute in the locale's short format, with its day period ("2:05 PM") where it has one,
+// and without the seconds that some locales' short format (C among them) has.
+QString hourAndMinute(const QTime& time, const QLocale& locale = QLocale());
+
 // A capture time in full: the long date and the time with seconds.
 QString fullDateTime(Date date, const QLocale& locale = QLocale());
 

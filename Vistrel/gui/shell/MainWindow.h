@@ -28,7 +28,7 @@ class MainWindow : public QMainWindow {
   void setHidesToTray(bool hides) { hidesToTray_ = hides; }
   // Shows the window, restored and in front.
   void present();
-  // The detail area's widget for a pane; a later screen replaces the placeholder.
+  // The detail area's widget for a pane.
   void setPaneWidget(Pane pane, QWidget* widget);
   QWidget* paneWidget(Pane pane) const;
 

@@ -5,7 +5,6 @@
 #include "Vistrel/gui/privacy/PrivacyPane.h"
 #include "Vistrel/gui/search/SearchPane.h"
 #include "Vistrel/gui/shell/MainWindow.h"
-#include "Vistrel/gui/shell/PanePlaceholder.h"
 #include "Vistrel/gui/storage/StoragePane.h"
 #include "Vistrel/gui/timeline/TimelinePane.h"
 
@@ -37,7 +36,8 @@ QWidget* createPane(Pane pane, AppModel& model, QWidget* parent) {
       return help;
     }
   }
-  return new PanePlaceholder(pane, parent);
+  Q_UNREACHABLE();
+  return nullptr;
 }
 
 }  // namespace vistrel

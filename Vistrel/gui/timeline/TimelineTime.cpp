@@ -1,7 +1,10 @@
 #include "Vistrel/gui/timeline/TimelineTime.h"
 
 #include <QLocale>
+#include <QTime>
 #include <cmath>
+
+#include "Vistrel/gui/common/MomentLabel.h"
 
 namespace vistrel {
 
@@ -27,7 +30,7 @@ QString TimelineTime::fullDate(Date date) const {
 }
 
 QString TimelineTime::shortTime(const QDateTime& time) const {
-  return QLocale::system().toString(time.time(), QLocale::ShortFormat);
+  return hourAndMinute(time.time(), QLocale::system());
 }
 
 QString TimelineTime::standardTime(Date date) const {

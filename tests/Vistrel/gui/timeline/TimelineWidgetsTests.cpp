@@ -238,8 +238,9 @@ TEST_F(TimelineWidgets, TwoFramesMakeTwoFullBarsAndTheJumpsFindTheNextFrame) {
   EXPECT_EQ(bars[14]->barColour().alphaF(), 1.0) << "the current frame's hour";
   EXPECT_NEAR(bars[9]->barColour().alphaF(), 0.4, 0.01);
   EXPECT_NEAR(bars[3]->barColour().alphaF(), 0.08, 0.01);
-  EXPECT_EQ(timeline.strip()->hourLabels()[2]->text(),
-            QLocale::system().toString(QTime(12, 0), QLocale::ShortFormat));
+  const QString noon = timeline.strip()->hourLabels()[2]->text();
+  EXPECT_TRUE(noon.startsWith(QStringLiteral("12"))) << noon.toStdString();
+  EXPECT_FALSE(noon.contains(QStringLiteral("00:00"))) << "hour and minute only";
 
   model->setTimelineIndex(0);
   bars[12]->click();
