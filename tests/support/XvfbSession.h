@@ -205,6 +205,12 @@ class XvfbSession {
 
   const std::string& display() const { return display_; }
 
+  // The display goes away under whoever is connected, as when the X server ends mid-run.
+  void stopServer() {
+    windowManager_.stop();
+    server_.stop();
+  }
+
  private:
   bool windowManagerRunning() const {
     int screenNumber = 0;

@@ -195,14 +195,23 @@ std::optional<FrontWindow> X11Probes::frontWindow() {
   const auto positionCookie = xcb_translate_coordinates(c, *window, display->root, 0, 0);
   const x11::FactCookies factCookies = x11::askFacts(*display, *window);
 
+  xcb_generic_error_t* rawAttributesError = nullptr;
   XcbReply<xcb_get_window_attributes_reply_t> attributes{
-      xcb_get_window_attributes_reply(c, attributesCookie, nullptr)};
+      xcb_get_window_attributes_reply(c, attributesCookie, &rawAttributesError)};
+  const XcbReply<xcb_generic_error_t> attributesError{rawAttributesError};
   XcbReply<xcb_get_geometry_reply_t> geometry{xcb_get_geometry_reply(c, geometryCookie, nullptr)};
   XcbReply<xcb_translate_coordinates_reply_t> position{
       xcb_translate_coordinates_reply(c, positionCookie, nullptr)};
   WindowFacts facts = x11::takeFacts(*display, factCookies);
-  // The window went away while it was read, or the server failed: the next tick asks again.
-  if (!attributes || display->broken()) {
+  if (display->broken()) {
+    throw ProbeUnknown::frontWindow();
+  }
+  // Some window managers (openbox) keep naming the last active window after it closed: a window
+  // that does not exist is nothing in front. Any other failure leaves the answer open.
+  if (!attributes) {
+    if (attributesError && attributesError->error_code == XCB_WINDOW) {
+      return std::nullopt;
+    }
     throw ProbeUnknown::frontWindow();
   }
 

@@ -661,6 +661,32 @@ TEST(X11ProbesWithoutDisplay, NoProbeGuessesAndCaptureFailsClearly) {
 }
 
 // Without a window manager the front window is the one holding the input focus.
+TEST(X11ProbesWhenTheDisplayGoesAway, NoProbeGuesses) {
+  XvfbSession session;
+  X11Probes::Options options;
+  options.display = session.display();
+  options.applicationFolders = {"/nonexistent"};
+  options.sessionBusAddress = QStringLiteral("unix:path=/nonexistent/vistrel-test-bus");
+  options.systemBusAddress = options.sessionBusAddress;
+  X11Probes probes(options);
+  EXPECT_FALSE(probes.isScreenLockedOrAsleep());
+  EXPECT_FALSE(probes.isSecureInputOn());
+  {
+    TestWindow window({.instance = "brief", .className = "Brief", .title = "Closing soon"});
+    window.focus();
+    ASSERT_TRUE(testing::waitUntil([&] { return probes.frontWindow().has_value(); }));
+  }
+  // openbox keeps naming the closed window as the active one: that is nothing in front, not a
+  // question without an answer.
+  EXPECT_TRUE(testing::waitUntil([&] { return !probes.frontWindow().has_value(); }));
+
+  session.stopServer();
+  EXPECT_THROW(probes.frontWindow(), ProbeUnknown);
+  EXPECT_THROW(probes.isScreenLockedOrAsleep(), ProbeUnknown);
+  EXPECT_THROW(probes.idleSeconds(), ProbeUnknown);
+  EXPECT_THROW(probes.isSecureInputOn(), ProbeUnknown);
+}
+
 TEST(X11ProbesWithoutWindowManager, FrontWindowFollowsTheInputFocus) {
   XvfbSession session({.windowManager = false});
   X11Probes::Options options;
