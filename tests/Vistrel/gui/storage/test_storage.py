@@ -142,9 +142,15 @@ class KnownFrames(unittest.TestCase):
     def test_figures_retention_and_delete_everything_with_a_key_file(self):
         with DesktopSession(APP, config=SETTLED) as session:
             now = time.time()
+            # "Today" counts from local midnight: just after it, the recent frames go at
+            # midnight itself rather than into yesterday.
+            midnight = time.mktime(time.localtime(now)[:3] + (0, 0, 0, 0, 0, -1))
+            if now - midnight < 10:
+                time.sleep(10)
+                now = time.time()
             two_days_ago = now - 2 * DAY
             ingest(session, session.data_dir, two_days_ago, 2)
-            ingest(session, session.data_dir, now - 120, 3)
+            ingest(session, session.data_dir, max(now - 120, midnight), 3)
             session.start_app()
             open_storage(session)
             shown = wait_for(lambda: figure(session, "frames saved") == "5" and figures(session),
