@@ -15,6 +15,7 @@
 #include "Vistrel/gui/capture/ShortcutRecorder.h"
 #include "Vistrel/gui/common/Card.h"
 #include "Vistrel/gui/common/PaneHeader.h"
+#include "Vistrel/gui/common/PanePage.h"
 #include "Vistrel/gui/shell/ShortcutText.h"
 #include "Vistrel/model/AppModel.h"
 #include "VistrelKit/base/Texts.h"
@@ -72,13 +73,8 @@ QString CapturePane::intervalText(double interval) {
 }
 
 CapturePane::CapturePane(AppModel& model, QWidget* parent) : QScrollArea(parent), model_(model) {
-  setObjectName(QStringLiteral("capturePane"));
-  setWidgetResizable(true);
-  setFrameShape(QFrame::NoFrame);
-  auto* page = new QWidget(this);
-  auto* column = new QVBoxLayout(page);
-  column->setContentsMargins(24, 20, 24, 20);
-  column->setSpacing(16);
+  QVBoxLayout* column = setUpPanePage(this, QStringLiteral("capturePane"));
+  QWidget* page = column->parentWidget();
 
   header_ = new PaneHeader(QString(), text(texts::captureSubtitle), page);
   header_->setIcon(QApplication::windowIcon());

@@ -6,6 +6,7 @@
 #include "Vistrel/gui/common/Card.h"
 #include "Vistrel/gui/common/NetworkUse.h"
 #include "Vistrel/gui/common/PaneHeader.h"
+#include "Vistrel/gui/common/PanePage.h"
 #include "Vistrel/gui/help/MoreAppsFooter.h"
 #include "Vistrel/gui/shell/ShortcutText.h"
 #include "Vistrel/model/AppModel.h"
@@ -29,13 +30,8 @@ Card* helpCard(const QString& title, const QString& iconName, const QColor& tint
 }  // namespace
 
 HelpPane::HelpPane(AppModel& model, QWidget* parent) : QScrollArea(parent), model_(model) {
-  setObjectName(QStringLiteral("helpPane"));
-  setWidgetResizable(true);
-  setFrameShape(QFrame::NoFrame);
-  auto* page = new QWidget(this);
-  auto* column = new QVBoxLayout(page);
-  column->setContentsMargins(24, 20, 24, 20);
-  column->setSpacing(16);
+  QVBoxLayout* column = setUpPanePage(this, QStringLiteral("helpPane"));
+  QWidget* page = column->parentWidget();
   const QColor accent = palette().color(QPalette::Highlight);
   const QColor secondary = palette().color(QPalette::PlaceholderText);
 

@@ -15,6 +15,7 @@
 #include "Vistrel/gui/common/AppIcon.h"
 #include "Vistrel/gui/common/Card.h"
 #include "Vistrel/gui/common/PaneHeader.h"
+#include "Vistrel/gui/common/PanePage.h"
 #include "Vistrel/gui/privacy/AppChooser.h"
 #include "Vistrel/gui/privacy/FlowLayout.h"
 #include "Vistrel/gui/shell/PaneCatalog.h"
@@ -75,13 +76,8 @@ std::optional<std::vector<std::string>> withTitleWord(const std::vector<std::str
 }
 
 PrivacyPane::PrivacyPane(AppModel& model, QWidget* parent) : QScrollArea(parent), model_(model) {
-  setObjectName(QStringLiteral("privacyPane"));
-  setWidgetResizable(true);
-  setFrameShape(QFrame::NoFrame);
-  auto* page = new QWidget(this);
-  auto* column = new QVBoxLayout(page);
-  column->setContentsMargins(24, 20, 24, 20);
-  column->setSpacing(16);
+  QVBoxLayout* column = setUpPanePage(this, QStringLiteral("privacyPane"));
+  QWidget* page = column->parentWidget();
   auto* header = new PaneHeader(
       QStringLiteral("Privacy"),
       QStringLiteral("What Vistrel never records. An excluded app's windows are blanked out of "

@@ -1,36 +1,35 @@
 #include "Vistrel/gui/shell/ShortcutText.h"
 
 #include <QStringList>
+#include <array>
 
 namespace vistrel {
 
-QString shortcutText(const Shortcut& shortcut) {
+namespace {
+
+// The modifiers in the desktop's order, named by `names` (Ctrl, Alt, Shift, Super), then the key's
+// spoken name: words where the Mac would draw a symbol ("Return", not the arrow).
+QString joinedShortcut(const Shortcut& shortcut, const std::array<const char*, 4>& names,
+                       QChar separator) {
   QStringList parts;
-  const std::pair<Modifiers, const char*> order[] = {{Modifiers::control, "Ctrl"},
-                                                     {Modifiers::option, "Alt"},
-                                                     {Modifiers::shift, "Shift"},
-                                                     {Modifiers::command, "Super"}};
-  for (const auto& [flag, word] : order) {
-    if (shortcut.modifiers.contains(flag))
-      parts << QString::fromLatin1(word);
+  const Modifiers order[] = {Modifiers::control, Modifiers::option, Modifiers::shift,
+                             Modifiers::command};
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (shortcut.modifiers.contains(order[i]))
+      parts << QString::fromLatin1(names[i]);
   }
-  // The spoken name: words where the Mac would draw a symbol ("Return", not the arrow).
   parts << QString::fromStdString(Shortcut::spokenKeyName(shortcut.keyCode));
-  return parts.join(QLatin1Char('+'));
+  return parts.join(separator);
+}
+
+}  // namespace
+
+QString shortcutText(const Shortcut& shortcut) {
+  return joinedShortcut(shortcut, {"Ctrl", "Alt", "Shift", "Super"}, QLatin1Char('+'));
 }
 
 QString spokenShortcutText(const Shortcut& shortcut) {
-  QStringList parts;
-  const std::pair<Modifiers, const char*> order[] = {{Modifiers::control, "Control"},
-                                                     {Modifiers::option, "Alt"},
-                                                     {Modifiers::shift, "Shift"},
-                                                     {Modifiers::command, "Super"}};
-  for (const auto& [flag, word] : order) {
-    if (shortcut.modifiers.contains(flag))
-      parts << QString::fromLatin1(word);
-  }
-  parts << QString::fromStdString(Shortcut::spokenKeyName(shortcut.keyCode));
-  return parts.join(QLatin1Char(' '));
+  return joinedShortcut(shortcut, {"Control", "Alt", "Shift", "Super"}, QLatin1Char(' '));
 }
 
 }  // namespace vistrel

@@ -14,6 +14,7 @@
 #include "Vistrel/gui/common/Card.h"
 #include "Vistrel/gui/common/NetworkUse.h"
 #include "Vistrel/gui/common/PaneHeader.h"
+#include "Vistrel/gui/common/PanePage.h"
 #include "Vistrel/gui/common/Tint.h"
 #include "Vistrel/gui/shell/PaneCatalog.h"
 #include "Vistrel/gui/storage/FolderRow.h"
@@ -93,13 +94,8 @@ void selectStored(QComboBox* picker, const std::vector<Value>& choices, Value st
 }  // namespace
 
 StoragePane::StoragePane(AppModel& model, QWidget* parent) : QScrollArea(parent), model_(model) {
-  setObjectName(QStringLiteral("storagePane"));
-  setWidgetResizable(true);
-  setFrameShape(QFrame::NoFrame);
-  auto* page = new QWidget(this);
-  auto* column = new QVBoxLayout(page);
-  column->setContentsMargins(24, 20, 24, 20);
-  column->setSpacing(16);
+  QVBoxLayout* column = setUpPanePage(this, QStringLiteral("storagePane"));
+  QWidget* page = column->parentWidget();
 
   column->addWidget(new PaneHeader(
       QStringLiteral("Storage"),
