@@ -77,7 +77,7 @@ void CaptureScreen1600WithTwoExcludedWindows(benchmark::State& state) {
   const ExclusionRules rules({{"keepassxc", "KeePassXC"}}, {"bank account"}, true, true,
                              ownApplicationID);
   for (auto _ : state) {
-    Image image = d.probes->captureScreen(rules, std::nullopt, 1600);
+    Image image = d.probes->captureScreen(rules, std::nullopt, 1600).image;
     benchmark::DoNotOptimize(image.row(0));
   }
 }

@@ -14,9 +14,9 @@
 #include <optional>
 #include <variant>
 
-#include "VistrelKit/library/FrameLibrary.h"
-#include "VistrelKit/keys/MemoryKeyStore.h"
 #include "VistrelKit/capture/Recorder.h"
+#include "VistrelKit/keys/MemoryKeyStore.h"
+#include "VistrelKit/library/FrameLibrary.h"
 #include "tests/support/ScreenFixtures.h"
 
 namespace vistrel {
@@ -50,7 +50,7 @@ struct ScratchLibrary {
   std::shared_ptr<FrameLibrary> library;
 };
 
-std::vector<TextLine> noText(const Image&) {
+std::vector<TextLine> noText(const Image&, const std::vector<WindowArea>&) {
   return {};
 }
 

@@ -307,7 +307,8 @@ class AppModel : public QObject {
   void loopStep(const JobHandle& loop);
   void finishTick(const TickReport& report, const std::function<void(const TickReport&)>& done);
   void tickAfterScreenshot(Date now, std::optional<FrontWindow> front, ExclusionRules rules,
-                           std::shared_ptr<Image> image, std::optional<std::string> error,
+                           std::shared_ptr<const Screenshot> screenshot,
+                           std::optional<std::string> error,
                            std::function<void(const TickReport&)> done);
   void tickCleanupCheck();
   void schedulePauseEnd();

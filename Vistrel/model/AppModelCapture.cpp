@@ -110,23 +110,26 @@ void AppModel::tick(std::function<void(const TickReport&)> done) {
   if (reason)
     return skipped(std::move(*reason));
 
-  struct Screenshot {
-    std::shared_ptr<Image> image;
+  struct Shot {
+    std::shared_ptr<const Screenshot> screenshot;
     std::optional<std::string> error;
   };
   const std::optional<Point> center = front ? front->center : std::nullopt;
   const std::uint64_t generation = libraryGeneration_;
-  inBackground<Screenshot>(
-      [probes = env_.probes, rules, center, maxWidth = config_.maxWidth] {
-        Screenshot shot;
+  // Taken as large as the recorder reads text, which it does before scaling to the width kept.
+  const int captureWidth = std::max(config_.maxWidth, Recorder::textReadingWidth);
+  inBackground<Shot>(
+      [probes = env_.probes, rules, center, captureWidth] {
+        Shot shot;
         try {
-          shot.image = std::make_shared<Image>(probes->captureScreen(rules, center, maxWidth));
+          shot.screenshot = std::make_shared<const Screenshot>(
+              probes->captureScreen(rules, center, captureWidth));
         } catch (const std::exception& error) {
           shot.error = error.what();
         }
         return shot;
       },
-      [this, now, front, rules, generation, done = std::move(done)](Screenshot shot) {
+      [this, now, front, rules, generation, done = std::move(done)](Shot shot) {
         // The history was deleted while the screenshot was taken: a picture of the moment
         // before the deletion must not start the new history.
         if (generation != libraryGeneration_) {
@@ -135,16 +138,18 @@ void AppModel::tick(std::function<void(const TickReport&)> done) {
           report.skip = skip_;
           return finishTick(report, done);
         }
-        tickAfterScreenshot(now, front, rules, std::move(shot.image), std::move(shot.error), done);
+        tickAfterScreenshot(now, front, rules, std::move(shot.screenshot), std::move(shot.error),
+                            done);
       });
 }
 
 void AppModel::tickAfterScreenshot(Date now, std::optional<FrontWindow> front, ExclusionRules rules,
-                                   std::shared_ptr<Image> image, std::optional<std::string> error,
+                                   std::shared_ptr<const Screenshot> screenshot,
+                                   std::optional<std::string> error,
                                    std::function<void(const TickReport&)> done) {
   TickReport report;
   report.screenshotTaken = true;
-  if (!image) {
+  if (!screenshot) {
     // skip keeps its value: a failed screenshot says nothing about the moment.
     setCaptureError(error.value_or("The screenshot failed."));
     report.kind = TickReport::Kind::captureFailed;
@@ -153,7 +158,7 @@ void AppModel::tickAfterScreenshot(Date now, std::optional<FrontWindow> front, E
     return finishTick(report, done);
   }
   // A blanked or unreadable screen gives one colour everywhere: nothing to remember.
-  if (Imaging::isSingleColour(*image)) {
+  if (Imaging::isSingleColour(screenshot->image)) {
     setCaptureError(std::string(singleColourScreen));
     report.kind = TickReport::Kind::captureFailed;
     report.message = *captureError_;
@@ -186,9 +191,11 @@ void AppModel::tickAfterScreenshot(Date now, std::optional<FrontWindow> front, E
   std::optional<std::string> bundleID = front ? front->info.bundleID : std::nullopt;
   std::optional<std::string> title = front ? front->info.title : std::nullopt;
   inBackground<std::optional<Recorder::Outcome>>(
-      [recorder, image, appName = std::move(appName), bundleID = std::move(bundleID),
-       title = std::move(title),
-       now] { return std::optional(recorder->record(*image, appName, bundleID, title, now)); },
+      [recorder, screenshot, appName = std::move(appName), bundleID = std::move(bundleID),
+       title = std::move(title), now] {
+        return std::optional(recorder->record(screenshot->image, appName, bundleID, title, now,
+                                              screenshot->windows));
+      },
       [this, now, report, done = std::move(done)](std::optional<Recorder::Outcome> result) mutable {
         const Recorder::Outcome outcome =
             result.value_or(Recorder::Outcome(Recorder::Failed{"Couldn't record the frame"}));

@@ -8,6 +8,7 @@
 
 #include "VistrelKit/capture/ExclusionRules.h"
 #include "VistrelKit/imaging/Image.h"
+#include "VistrelKit/imaging/PixelBox.h"
 
 namespace vistrel {
 
@@ -71,6 +72,14 @@ class ProbeUnknown : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A screenshot and what the desktop knows of the windows in it.
+struct Screenshot {
+  Image image;
+  // Each window's content as it shows in `image`, and the desktop behind them; empty when the
+  // desktop cannot tell.
+  std::vector<WindowArea> windows;
+};
+
 // The facts about screen and session that only the desktop knows. The capture loop asks for
 // them and makes every decision itself.
 //
@@ -94,10 +103,10 @@ class Probes {
   virtual bool requestScreenRecordingPermission() = 0;
   // One screenshot of the display under `center` (the first display when `center` is absent or
   // on no display), at most `maxWidth` pixels wide, with every window that `rules` excludes, and
-  // every window of this application, painted black; an rgbx image. Throws CaptureError or the
-  // platform's error.
-  virtual Image captureScreen(const ExclusionRules& rules, std::optional<Point> center,
-                              int maxWidth) = 0;
+  // every window of this application, painted black; an rgbx image, with the windows it shows
+  // (excluded ones left out). Throws CaptureError or the platform's error.
+  virtual Screenshot captureScreen(const ExclusionRules& rules, std::optional<Point> center,
+                                   int maxWidth) = 0;
   // Why the screen cannot be read here, in the user's words (a desktop Vistrel does not support
   // yet); none when it can, or when nothing more than "not granted" is known.
   virtual std::optional<std::string> screenAccessProblem() { return std::nullopt; }

@@ -1,11 +1,12 @@
 #include "VistrelKit/capture/Recorder.h"
 
+#include <cmath>
 #include <exception>
 #include <utility>
 
+#include "VistrelKit/imaging/Imaging.h"
 #include "VistrelKit/library/FrameLibrary.h"
 #include "VistrelKit/library/FrameRecords.h"
-#include "VistrelKit/imaging/Imaging.h"
 #include "VistrelKit/ocr/TextRecognizer.h"
 
 namespace vistrel {
@@ -17,11 +18,27 @@ constexpr const char* unencodableFrame = "Couldn't encode the frame";
 Recorder::Recognize makeOwnRecognizer() {
   // Shared so the std::function stays copyable; only the recorder ever calls it.
   auto recognizer = std::make_shared<std::optional<TextRecognizer>>();
-  return [recognizer](const Image& image) {
+  return [recognizer](const Image& image, const std::vector<WindowArea>& windows) {
     if (!recognizer->has_value())
       recognizer->emplace();
-    return (*recognizer)->recognize(image);
+    return (*recognizer)->recognize(image, windows);
   };
+}
+
+PixelBox scaledBox(const PixelBox& box, double factor) {
+  auto at = [factor](int value) { return static_cast<int>(std::lround(value * factor)); };
+  return {at(box.left), at(box.top), at(box.right), at(box.bottom)};
+}
+
+std::vector<WindowArea> scaledAreas(const std::vector<WindowArea>& windows, double factor) {
+  std::vector<WindowArea> scaled;
+  for (const WindowArea& window : windows) {
+    WindowArea area{scaledBox(window.bounds, factor), {}};
+    for (const PixelBox& part : window.visible)
+      area.visible.push_back(scaledBox(part, factor));
+    scaled.push_back(std::move(area));
+  }
+  return scaled;
 }
 
 struct EncodedFrame {
@@ -58,7 +75,8 @@ Recorder::~Recorder() = default;
 
 Recorder::Outcome Recorder::record(const Image& image, const std::string& appName,
                                    const std::optional<std::string>& bundleID,
-                                   const std::optional<std::string>& title, Date date) {
+                                   const std::optional<std::string>& title, Date date,
+                                   const std::vector<WindowArea>& windows) {
   std::lock_guard recording(recordMutex_);
   std::optional<FrameSignature> signature = FrameSignature::from(image);
   if (!signature)
@@ -77,7 +95,7 @@ Recorder::Outcome Recorder::record(const Image& image, const std::string& appNam
   frame.meta.title = title;
   frame.meta.width = encoded->scaled.width();
   frame.meta.height = encoded->scaled.height();
-  frame.meta.lines = readText(encoded->scaled);
+  frame.meta.lines = readText(image, windows);
   frame.jpeg = std::move(encoded->jpeg);
   frame.thumbnail = std::move(encoded->thumbnail);
 
@@ -98,9 +116,16 @@ bool Recorder::passChangeTest(const FrameSignature& signature) {
   return true;
 }
 
-std::vector<TextLine> Recorder::readText(const Image& scaled) {
+std::vector<TextLine> Recorder::readText(const Image& image,
+                                         const std::vector<WindowArea>& windows) {
   try {
-    return recognize_(scaled);
+    if (image.width() <= textReadingWidth)
+      return recognize_(image, windows);
+    std::optional<Image> smaller = Imaging::scale(image, textReadingWidth, false);
+    if (!smaller)
+      return {};
+    return recognize_(*smaller,
+                      scaledAreas(windows, static_cast<double>(smaller->width()) / image.width()));
   } catch (...) {
     // A frame without text is still worth keeping: the image is the history.
     return {};

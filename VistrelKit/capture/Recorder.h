@@ -12,6 +12,7 @@
 #include "VistrelKit/base/Date.h"
 #include "VistrelKit/imaging/FrameSignature.h"
 #include "VistrelKit/imaging/Image.h"
+#include "VistrelKit/imaging/PixelBox.h"
 #include "VistrelKit/search/TextLine.h"
 
 namespace vistrel {
@@ -41,13 +42,19 @@ class Recorder {
   };
   using Outcome = std::variant<Stored, Failed, Unchanged>;
 
-  // Reads the text of a scaled frame; may throw, which stores the frame without text.
-  using Recognize = std::function<std::vector<TextLine>(const Image&)>;
+  // Reads the text of a frame, window by window when the windows are known; may throw, which
+  // stores the frame without text.
+  using Recognize =
+      std::function<std::vector<TextLine>(const Image&, const std::vector<WindowArea>&)>;
 
   static constexpr int defaultThumbnailWidth = 360;
   static constexpr double defaultQuality = 0.6;
   static constexpr double defaultThreshold = 0.004;
   static constexpr int signatureTolerance = 8;
+  // Text is read at the resolution the screen was captured at, up to this width, before the
+  // frame is scaled down to be stored: scaled, a terminal's small print becomes rows too close
+  // to tell apart. The boxes stored are fractions of the frame, so they fit the stored image.
+  static constexpr int textReadingWidth = 2560;
 
   // With no recognize function the recorder reads text with its own TextRecognizer, made on the
   // first frame that needs it (a missing language pack then stores frames without text).
@@ -56,9 +63,12 @@ class Recorder {
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
 
+  // `windows` are the window contents of `image`, when the capture knows them (see
+  // WindowArea); an image without them is read as a whole.
   Outcome record(const Image& image, const std::string& appName,
                  const std::optional<std::string>& bundleID,
-                 const std::optional<std::string>& title, Date date);
+                 const std::optional<std::string>& title, Date date,
+                 const std::vector<WindowArea>& windows = {});
 
   void reset();
 
@@ -72,7 +82,7 @@ class Recorder {
  private:
   // Decides whether the frame is kept and, if so, makes its signature the reference.
   bool passChangeTest(const FrameSignature& signature);
-  std::vector<TextLine> readText(const Image& scaled);
+  std::vector<TextLine> readText(const Image& image, const std::vector<WindowArea>& windows);
 
   const std::shared_ptr<FrameLibrary> library_;
   const int maxWidth_;

@@ -3,21 +3,9 @@
 #include <vector>
 
 #include "VistrelKit/imaging/Image.h"
+#include "VistrelKit/imaging/PixelBox.h"
 
 namespace vistrel {
-
-// A rectangle in pixels: left and top inclusive, right and bottom exclusive.
-struct PixelBox {
-  int left = 0;
-  int top = 0;
-  int right = 0;
-  int bottom = 0;
-
-  int width() const { return right - left; }
-  int height() const { return bottom - top; }
-
-  friend bool operator==(const PixelBox&, const PixelBox&) = default;
-};
 
 // Finds the text lines of a screen image (grey) without reading them: glyphs leave short, sharp
 // edges on the flat backgrounds of user interfaces, while panel borders, separators and grid lines

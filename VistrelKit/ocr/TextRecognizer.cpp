@@ -4,6 +4,7 @@
 #include <tesseract/resultiterator.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -12,8 +13,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "VistrelKit/imaging/Imaging.h"
 #include "VistrelKit/base/ParallelWork.h"
+#include "VistrelKit/imaging/Imaging.h"
 #include "VistrelKit/ocr/SerialOpenMP.h"
 #include "VistrelKit/ocr/TextLayout.h"
 
@@ -110,6 +111,58 @@ std::optional<Image> lineImage(const Image& grey, const PixelBox& box, int inkHe
   return Imaging::redraw(crop, width, kEngineHeight, PixelFormat::grey);
 }
 
+// One window's content on its own: the pixels of its visible parts, and everything else in its
+// box (other windows over it, the screen's edge) painted in its most common grey, so that no
+// edge or glyph of another window reaches its lines.
+struct WindowPicture {
+  PixelBox bounds;
+  Image grey;
+};
+
+std::optional<WindowPicture> windowPicture(const Image& grey, const WindowArea& area) {
+  const PixelBox bounds = intersected(area.bounds, {0, 0, grey.width(), grey.height()});
+  if (bounds.width() < 2 || bounds.height() < 2) {
+    return std::nullopt;
+  }
+  std::vector<PixelBox> parts;
+  std::array<std::int64_t, 256> histogram{};
+  for (const PixelBox& visible : area.visible) {
+    const PixelBox part = intersected(visible, bounds);
+    if (part.empty()) {
+      continue;
+    }
+    parts.push_back(part);
+    for (int y = part.top; y < part.bottom; ++y) {
+      const std::uint8_t* row = grey.row(y);
+      for (int x = part.left; x < part.right; ++x) {
+        ++histogram[row[x]];
+      }
+    }
+  }
+  if (parts.empty()) {
+    return std::nullopt;
+  }
+  const auto fill = static_cast<std::uint8_t>(std::max_element(histogram.begin(), histogram.end()) -
+                                              histogram.begin());
+  Image picture = Image::forOverwrite(bounds.width(), bounds.height(), PixelFormat::grey);
+  for (int y = 0; y < picture.height(); ++y) {
+    std::memset(picture.row(y), fill, static_cast<std::size_t>(picture.width()));
+  }
+  for (const PixelBox& part : parts) {
+    for (int y = part.top; y < part.bottom; ++y) {
+      std::memcpy(picture.row(y - bounds.top) + (part.left - bounds.left), grey.row(y) + part.left,
+                  static_cast<std::size_t>(part.width()));
+    }
+  }
+  return WindowPicture{bounds, std::move(picture)};
+}
+
+bool coversWholeImage(const WindowArea& area, const Image& image) {
+  const PixelBox whole{0, 0, image.width(), image.height()};
+  return std::any_of(area.visible.begin(), area.visible.end(),
+                     [&](const PixelBox& part) { return intersected(part, whole) == whole; });
+}
+
 std::uint64_t pixelHash(const Image& image) {
   std::uint64_t hash =
       static_cast<std::uint64_t>(image.width()) << 32 | static_cast<std::uint32_t>(image.height());
@@ -192,7 +245,8 @@ struct TextRecognizer::Engine {
     }
   }
 
-  std::vector<RecognizedObservation> readScreenLines(const Image& grey) {
+  std::vector<RecognizedObservation> readScreenLines(const Image& grey,
+                                                     const std::vector<WindowArea>& windows) {
     currentLines.clear();
     struct Found {
       PixelBox box;
@@ -205,14 +259,26 @@ struct TextRecognizer::Engine {
     std::vector<const Image*> toRead;
     std::unordered_map<std::uint64_t, std::size_t> readingByKey;
     const double minimumHeight = kMinimumTextHeight * grey.height();
-    for (const PixelBox& box : findTextLines(grey)) {
-      if (box.height() < minimumHeight) {
-        continue;
+    auto findLines = [&](const Image& picture, int left, int top) {
+      for (const PixelBox& box : findTextLines(picture)) {
+        if (box.height() < minimumHeight) {
+          continue;
+        }
+        ++statistics.linesFound;
+        std::optional<Image> line = lineImage(picture, box, options.inkHeight);
+        if (line) {
+          found.push_back({{box.left + left, box.top + top, box.right + left, box.bottom + top},
+                           std::move(*line)});
+        }
       }
-      ++statistics.linesFound;
-      std::optional<Image> line = lineImage(grey, box, options.inkHeight);
-      if (line) {
-        found.push_back({box, std::move(*line)});
+    };
+    if (windows.empty() || (windows.size() == 1 && coversWholeImage(windows.front(), grey))) {
+      findLines(grey, 0, 0);
+    } else {
+      for (const WindowArea& area : windows) {
+        if (std::optional<WindowPicture> picture = windowPicture(grey, area)) {
+          findLines(picture->grey, picture->bounds.left, picture->bounds.top);
+        }
       }
     }
     // Pointers into `found` stay valid from here on: it no longer grows.
@@ -301,7 +367,8 @@ TextRecognizer::~TextRecognizer() = default;
 TextRecognizer::TextRecognizer(TextRecognizer&&) noexcept = default;
 TextRecognizer& TextRecognizer::operator=(TextRecognizer&&) noexcept = default;
 
-std::vector<TextLine> TextRecognizer::recognize(const Image& image) {
+std::vector<TextLine> TextRecognizer::recognize(const Image& image,
+                                                const std::vector<WindowArea>& windows) {
   engine_->statistics = {};
   if (image.empty()) {
     return {};
@@ -313,8 +380,9 @@ std::vector<TextLine> TextRecognizer::recognize(const Image& image) {
     throw TextRecognitionError("Text recognition failed");
   }
   const std::vector<RecognizedObservation> observations =
-      engine_->options.layout == Options::Layout::screenLines ? engine_->readScreenLines(*grey)
-                                                              : engine_->readPage(*grey);
+      engine_->options.layout == Options::Layout::screenLines
+          ? engine_->readScreenLines(*grey, windows)
+          : engine_->readPage(*grey);
   return linesFromObservations(observations);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "VistrelKit/imaging/Image.h"
+#include "VistrelKit/imaging/PixelBox.h"
 #include "VistrelKit/search/TextLine.h"
 
 namespace vistrel {
@@ -67,7 +68,11 @@ class TextRecognizer {
 
   // The lines of the image, trimmed, non-empty and in reading order (see TextLine.h). An image
   // without text gives no lines. Throws TextRecognitionError when the engine fails.
-  std::vector<TextLine> recognize(const Image& image);
+  //
+  // With `windows` (screenLines only), lines are found in each window's visible content on its
+  // own and nowhere else: a line never runs from one window into the next, and title bars and
+  // frames, which lie outside every window's content, are not read. Without, the whole image.
+  std::vector<TextLine> recognize(const Image& image, const std::vector<WindowArea>& windows = {});
 
   // Counts of the last call, for benchmarks: lines found, lines read by the engine and its input
   // width in pixels (what recognition time is proportional to).

@@ -424,8 +424,23 @@ std::vector<TopLevel> viewableTopLevels(const X11Display& display) {
     windows.push_back(top.window);
   }
   const std::vector<xcb_window_t> clients = findClients(display, windows);
+  std::vector<std::pair<xcb_get_geometry_cookie_t, xcb_translate_coordinates_cookie_t>> places;
   for (std::size_t i = 0; i < tops.size(); ++i) {
     tops[i].speaker = clients[i] != XCB_NONE ? clients[i] : tops[i].window;
+    tops[i].content = tops[i].bounds;
+    places.emplace_back(xcb_get_geometry(c, tops[i].speaker),
+                        xcb_translate_coordinates(c, tops[i].speaker, display.root, 0, 0));
+  }
+  for (std::size_t i = 0; i < tops.size(); ++i) {
+    XcbReply<xcb_get_geometry_reply_t> geometry{
+        xcb_get_geometry_reply(c, places[i].first, nullptr)};
+    XcbReply<xcb_translate_coordinates_reply_t> position{
+        xcb_translate_coordinates_reply(c, places[i].second, nullptr)};
+    if (geometry && position) {
+      tops[i].content = intersection(
+          ScreenRect{position->dst_x, position->dst_y, geometry->width, geometry->height},
+          tops[i].bounds);
+    }
   }
   return tops;
 }

@@ -139,6 +139,7 @@ struct TopLevel {
   xcb_window_t window = XCB_NONE;
   xcb_window_t speaker = XCB_NONE;
   ScreenRect bounds;   // border included
+  ScreenRect content;  // the client's own area: the frame a window manager adds left out
   bool opaque = true;  // false when what lies below may show through
 };
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -380,8 +381,63 @@ std::vector<DisplayFrame> X11Probes::displays() {
   return frames;
 }
 
-Image X11Probes::captureScreen(const ExclusionRules& rules, std::optional<Point> center,
-                               int maxWidth) {
+namespace {
+
+// The parts of `shown` that no window above `index` covers.
+std::vector<ScreenRect> uncovered(ScreenRect shown, const std::vector<TopLevel>& tops,
+                                  std::size_t index) {
+  std::vector<ScreenRect> visible;
+  if (!shown.empty()) {
+    visible.push_back(shown);
+  }
+  for (std::size_t above = index; above < tops.size() && !visible.empty(); ++above) {
+    std::vector<ScreenRect> remaining;
+    for (const ScreenRect& part : visible) {
+      x11::subtract(part, tops[above].bounds, remaining);
+    }
+    visible = std::move(remaining);
+  }
+  return visible;
+}
+
+// Each window's content as it shows in a picture of `area` drawn `factor` times as large, and
+// the desktop behind all windows. Blanked windows show nothing to read but still cover what
+// lies below them.
+std::vector<WindowArea> windowAreas(const std::vector<TopLevel>& tops,
+                                    const std::vector<bool>& blanked, const ScreenRect& area,
+                                    double factor) {
+  auto inPicture = [&](const ScreenRect& rect) {
+    auto at = [factor](int value) { return static_cast<int>(std::lround(value * factor)); };
+    return PixelBox{at(rect.x - area.x), at(rect.y - area.y), at(rect.right() - area.x),
+                    at(rect.bottom() - area.y)};
+  };
+  auto windowArea = [&](const ScreenRect& content, const std::vector<ScreenRect>& visible) {
+    WindowArea window{inPicture(content), {}};
+    for (const ScreenRect& part : visible) {
+      window.visible.push_back(inPicture(part));
+    }
+    return window;
+  };
+  std::vector<WindowArea> windows;
+  if (std::vector<ScreenRect> desktop = uncovered(area, tops, 0); !desktop.empty()) {
+    windows.push_back(windowArea(area, desktop));
+  }
+  for (std::size_t i = 0; i < tops.size(); ++i) {
+    const ScreenRect shown = x11::intersection(tops[i].content, area);
+    if (blanked[i] || shown.empty()) {
+      continue;
+    }
+    if (std::vector<ScreenRect> visible = uncovered(shown, tops, i + 1); !visible.empty()) {
+      windows.push_back(windowArea(shown, visible));
+    }
+  }
+  return windows;
+}
+
+}  // namespace
+
+Screenshot X11Probes::captureScreen(const ExclusionRules& rules, std::optional<Point> center,
+                                    int maxWidth) {
   // Pictures of XWayland's root window would be black or misleading frames.
   if (const std::optional<std::string> problem = screenAccessProblem())
     throw std::runtime_error(*problem);
@@ -417,10 +473,12 @@ Image X11Probes::captureScreen(const ExclusionRules& rules, std::optional<Point>
 
   // Deciding needs desktop entries and /proc, which the server should not wait for.
   std::vector<ScreenRect> blackAreas;
+  std::vector<bool> blanked(tops.size(), false);
   for (std::size_t i = 0; i < tops.size(); ++i) {
     if (!impl_->isExcluded(rules, facts[i])) {
       continue;
     }
+    blanked[i] = true;
     std::vector<ScreenRect> visible{x11::intersection(tops[i].bounds, area)};
     for (std::size_t above = i + 1; above < tops.size() && !visible.empty(); ++above) {
       if (!tops[above].opaque) {
@@ -445,8 +503,12 @@ Image X11Probes::captureScreen(const ExclusionRules& rules, std::optional<Point>
     }
   }
   const PixelSize size = captureSize(raw.width, raw.height, maxWidth);
-  return scaleToRGBX(raw.pixels, raw.width, raw.height, raw.stride, raw.channelBytes, size.width,
-                     size.height);
+  Screenshot shot;
+  shot.image = scaleToRGBX(raw.pixels, raw.width, raw.height, raw.stride, raw.channelBytes,
+                           size.width, size.height);
+  shot.windows =
+      windowAreas(tops, blanked, area, static_cast<double>(size.width) / std::max(1, raw.width));
+  return shot;
 }
 
 std::vector<RunningApp> X11Probes::runningApps() {

@@ -54,8 +54,8 @@ class X11Probes final : public Probes, public RunningApps {
   bool isSecureInputOn() override;
   bool hasScreenRecordingPermission() override;
   bool requestScreenRecordingPermission() override;
-  Image captureScreen(const ExclusionRules& rules, std::optional<Point> center,
-                      int maxWidth) override;
+  Screenshot captureScreen(const ExclusionRules& rules, std::optional<Point> center,
+                           int maxWidth) override;
   std::optional<std::string> screenAccessProblem() override;
   // The applications behind the windows the window manager lists (_NET_CLIENT_LIST), else behind
   // the viewable top-level windows. Regular: a normal or dialog window that is not kept out of the

@@ -130,10 +130,11 @@ class AppModelTest : public ::testing::Test {
       env.calendar = Calendar::utc();
       env.makeRecorder = [this](std::shared_ptr<FrameLibrary> library, int maxWidth) {
         ++recordersMade;
-        return std::make_shared<Recorder>(std::move(library), maxWidth, [this](const Image&) {
-          std::this_thread::sleep_for(recognitionTime);
-          return std::vector<TextLine>{TextLine{recognizedText, 0.1, 0.1, 0.5, 0.05}};
-        });
+        return std::make_shared<Recorder>(
+            std::move(library), maxWidth, [this](const Image&, const std::vector<WindowArea>&) {
+              std::this_thread::sleep_for(recognitionTime);
+              return std::vector<TextLine>{TextLine{recognizedText, 0.1, 0.1, 0.5, 0.05}};
+            });
       };
       env.shortTime = [](Date date) { return utcTime(date, false); };
       env.standardTime = [](Date date) { return utcTime(date, true); };

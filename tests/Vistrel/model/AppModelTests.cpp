@@ -313,7 +313,8 @@ TEST_F(AppModelTest, TickChecksInOrder) {
   EXPECT_EQ(model().skip(), std::nullopt);
   ASSERT_EQ(probes->captures().size(), 1u);
   EXPECT_EQ(probes->captures()[0].center, (Point{100, 100}));
-  EXPECT_EQ(probes->captures()[0].maxWidth, 1600);
+  // Taken as wide as text is read; the recorder scales it to the 1600 pixels kept.
+  EXPECT_EQ(probes->captures()[0].maxWidth, Recorder::textReadingWidth);
   EXPECT_EQ(probes->captures()[0].rules.ownBundleID(), "com.tevrin77.Vistrel");
 
   auto library = model().library();
@@ -629,8 +630,9 @@ TEST_F(AppModelTest, UnderWaylandNothingIsStoredAndTheStatusSaysWhy) {
   EXPECT_EQ(model().statusLine(), texts::waylandUnsupported);
   EXPECT_EQ(model().menuBarSymbol(), "exclamationmark.triangle");
   // Asked directly, the probes refuse too.
-  EXPECT_THROW(x11->captureScreen(ExclusionRules({}, {}, false, false, std::nullopt), {}, 640),
-               std::runtime_error);
+  EXPECT_THROW(
+      x11->captureScreen(ExclusionRules({}, {}, false, false, std::nullopt), {}, 640).image,
+      std::runtime_error);
 }
 
 TEST(WaylandSession, IsToldBySessionTypeOrWaylandDisplay) {

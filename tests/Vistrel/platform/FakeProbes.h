@@ -95,8 +95,8 @@ class FakeProbes final : public Probes {
     return state_.permission;
   }
 
-  Image captureScreen(const ExclusionRules& rules, std::optional<Point> center,
-                      int maxWidth) override {
+  Screenshot captureScreen(const ExclusionRules& rules, std::optional<Point> center,
+                           int maxWidth) override {
     std::lock_guard guard(mutex_);
     if (state_.captureFailure) {
       std::rethrow_exception(state_.captureFailure);
@@ -121,7 +121,7 @@ class FakeProbes final : public Probes {
         pixel[3] = 255;
       }
     }
-    return image;
+    return {std::move(image), {}};
   }
 
  private:

@@ -53,13 +53,13 @@ TEST(FakeProbes, CapturesTheDisplayUnderTheFrontWindow) {
   FakeProbes probes;
   probes.state().displays = {{0, 0, 1920, 1080}, {1920, 0, 2560, 1440}};
 
-  const Image second = probes.captureScreen({}, Point{3000, 700}, 1600);
+  const Image second = probes.captureScreen({}, Point{3000, 700}, 1600).image;
   EXPECT_EQ(second.width(), 1600);
   EXPECT_EQ(second.height(), 900);
   EXPECT_EQ(second.format(), PixelFormat::rgbx);
   EXPECT_EQ(second.row(899)[4 * 1599], FakeProbes::colorOfDisplay(1)[0]);
 
-  const Image first = probes.captureScreen({}, std::nullopt, 4000);
+  const Image first = probes.captureScreen({}, std::nullopt, 4000).image;
   EXPECT_EQ(first.width(), 1920);
   EXPECT_EQ(first.height(), 1080);
   EXPECT_EQ(first.row(0)[0], FakeProbes::colorOfDisplay(0)[0]);
@@ -76,7 +76,7 @@ TEST(FakeProbes, FailsWithNoDisplayAndPassesOnPlatformFailures) {
   FakeProbes probes;
   probes.state().displays.clear();
   try {
-    probes.captureScreen({}, std::nullopt, 1600);
+    probes.captureScreen({}, std::nullopt, 1600).image;
     FAIL() << "captured without a display";
   } catch (const CaptureError& error) {
     EXPECT_EQ(error.code(), CaptureError::Code::noDisplay);
@@ -86,7 +86,7 @@ TEST(FakeProbes, FailsWithNoDisplayAndPassesOnPlatformFailures) {
   probes.state().displays = {{0, 0, 100, 100}};
   probes.state().captureFailure =
       std::make_exception_ptr(std::runtime_error("The screenshot service stopped"));
-  EXPECT_THROW(probes.captureScreen({}, std::nullopt, 1600), std::runtime_error);
+  EXPECT_THROW(probes.captureScreen({}, std::nullopt, 1600).image, std::runtime_error);
   EXPECT_TRUE(probes.captures().empty());
 }
 

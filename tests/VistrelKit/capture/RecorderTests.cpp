@@ -4,8 +4,8 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "VistrelKit/imaging/Imaging.h"
 #include "VistrelKit/capture/Recorder.h"
+#include "VistrelKit/imaging/Imaging.h"
 #include "VistrelKit/search/SearchQuery.h"
 #include "tests/VistrelKit/library/FrameLibraryFixture.h"
 
@@ -35,7 +35,7 @@ Image withChangedPixels(int count, std::uint8_t base = 100) {
   return image;
 }
 
-std::vector<TextLine> oneLine(const Image&) {
+std::vector<TextLine> oneLine(const Image&, const std::vector<WindowArea>& = {}) {
   return {TextLine{"Invoice #4471", 0, 0, 1, 0.1}};
 }
 
@@ -121,9 +121,10 @@ TEST_F(RecorderTest, ScalesToMaxWidthAndMakesA360Thumbnail) {
 }
 
 TEST_F(RecorderTest, RecognitionFailureStoresTheFrameWithoutText) {
-  Recorder recorder(library, 1600, [](const Image&) -> std::vector<TextLine> {
-    throw std::runtime_error("engine gone");
-  });
+  Recorder recorder(library, 1600,
+                    [](const Image&, const std::vector<WindowArea>&) -> std::vector<TextLine> {
+                      throw std::runtime_error("engine gone");
+                    });
   const auto outcome = record(recorder, grey(640, 400, 10));
   ASSERT_EQ(outcome, (Recorder::Outcome{Recorder::Stored{1, 0}}));
   EXPECT_TRUE(metaOf(1).lines.empty());
@@ -157,9 +158,40 @@ TEST_F(RecorderTest, StoreFailureGivesTheLibrarysMessageAndStillMovesTheReferenc
   EXPECT_TRUE(library->allStamps().empty());
 }
 
+TEST_F(RecorderTest, ReadsTextAtCaptureResolutionUpToTheReadingWidth) {
+  struct Case {
+    int width;
+    int height;
+    int readWidth;
+    PixelBox window;  // as the recognizer is given it
+  };
+  const Case cases[] = {{1920, 1080, 1920, {960, 30, 1920, 1080}},
+                        {3840, 2160, 2560, {1280, 20, 2560, 1440}},
+                        {800, 500, 800, {400, 30, 800, 500}}};
+  double seconds = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.width);
+    int readWidth = 0;
+    std::vector<WindowArea> given;
+    Recorder recorder(library, 1600,
+                      [&](const Image& image, const std::vector<WindowArea>& windows) {
+                        readWidth = image.width();
+                        given = windows;
+                        return oneLine(image);
+                      });
+    const PixelBox right{c.width / 2, 30, c.width, c.height};
+    const auto outcome = recorder.record(grey(c.width, c.height, 90), "Terminal", std::nullopt,
+                                         std::nullopt, at(seconds += 10), {{right, {right}}});
+    ASSERT_TRUE(std::holds_alternative<Recorder::Stored>(outcome));
+    EXPECT_EQ(readWidth, c.readWidth);
+    EXPECT_EQ(given, (std::vector<WindowArea>{{c.window, {c.window}}}));
+    EXPECT_EQ(metaOf(std::get<Recorder::Stored>(outcome).id).width, std::min(c.width, 1600));
+  }
+}
+
 TEST_F(RecorderTest, ResetDuringARecordWinsOverTheFrameInFlight) {
   Recorder* self = nullptr;
-  Recorder recorder(library, 1600, [&self](const Image& image) {
+  Recorder recorder(library, 1600, [&self](const Image& image, const std::vector<WindowArea>&) {
     self->reset();  // as a pause would while the frame is being read
     return oneLine(image);
   });

@@ -64,7 +64,7 @@ class ConcurrencyTest : public FrameLibraryTest {};
 
 TEST_F(ConcurrencyTest, ReadersWritersCleanupAndResetsShareOneLibrary) {
   std::atomic<int> recognized{0};
-  Recorder recorder(library, 320, [&recognized](const Image&) {
+  Recorder recorder(library, 320, [&recognized](const Image&, const std::vector<WindowArea>&) {
     const int n = recognized.fetch_add(1);
     return std::vector<TextLine>{TextLine{"Invoice #" + std::to_string(4400 + n), 0, 0, 1, 0.1},
                                  TextLine{"Recorded frame", 0, 0.2, 1, 0.1}};

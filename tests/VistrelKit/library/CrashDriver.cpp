@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "VistrelKit/library/FrameLibrary.h"
-#include "VistrelKit/keys/KeyFileStore.h"
 #include "VistrelKit/capture/Recorder.h"
+#include "VistrelKit/keys/KeyFileStore.h"
+#include "VistrelKit/library/FrameLibrary.h"
 #include "tests/VistrelKit/library/CrashCheck.h"
 
 namespace vistrel {
@@ -49,12 +49,13 @@ class Driver {
     }
     lastTs_ = stamps_.empty() ? crash::firstTs : secondsSince1970(stamps_.back().date);
     if (throughRecorder) {
-      recorder_ = std::make_unique<Recorder>(library_, 480, [this](const Image& image) {
-        return std::vector<TextLine>{TextLine{"recorded " + std::to_string(image.width()) + "x" +
-                                                  std::to_string(image.height()),
-                                              0, 0, 1, 0.1},
-                                     TextLine{words(8), 0, 0.2, 1, 0.1}};
-      });
+      recorder_ = std::make_unique<Recorder>(
+          library_, 480, [this](const Image& image, const std::vector<WindowArea>&) {
+            return std::vector<TextLine>{TextLine{"recorded " + std::to_string(image.width()) +
+                                                      "x" + std::to_string(image.height()),
+                                                  0, 0, 1, 0.1},
+                                         TextLine{words(8), 0, 0.2, 1, 0.1}};
+          });
     }
   }
 

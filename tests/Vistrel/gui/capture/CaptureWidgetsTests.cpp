@@ -50,7 +50,7 @@ class WaylandProbes final : public Probes {
   bool isSecureInputOn() override { return false; }
   bool hasScreenRecordingPermission() override { return false; }
   bool requestScreenRecordingPermission() override { return false; }
-  Image captureScreen(const ExclusionRules&, std::optional<Point>, int) override {
+  Screenshot captureScreen(const ExclusionRules&, std::optional<Point>, int) override {
     throw std::runtime_error(std::string(texts::waylandUnsupported));
   }
   std::optional<std::string> screenAccessProblem() override {

@@ -354,7 +354,7 @@ TEST_F(X11ProbesTest, CapturesTheMonitorUnderTheFrontWindow) {
       {Point{-50, -50}, 4000, 1000, 1080, 0},  // on no monitor: the first
   };
   for (const auto& c : cases) {
-    const Image image = probes.captureScreen({}, c.center, c.maxWidth);
+    const Image image = probes.captureScreen({}, c.center, c.maxWidth).image;
     ASSERT_EQ(image.width(), c.width);
     ASSERT_EQ(image.height(), c.height);
     const double scale = double(c.width) / (c.originX == 0 ? 1000 : 920);
@@ -366,10 +366,10 @@ TEST_F(X11ProbesTest, CapturesTheMonitorUnderTheFrontWindow) {
   }
   // Blanking works in the chosen monitor's own coordinates.
   const ExclusionRules rules({{"keepassxc", "KeePassXC"}}, {}, true, true, ownApplicationID);
-  const Image blanked = probes.captureScreen(rules, front->center, 4000);
+  const Image blanked = probes.captureScreen(rules, front->center, 4000).image;
   EXPECT_EQ(pixelAt(blanked, rightArea.x + 20 - 1000, rightArea.y + 20), black);
   EXPECT_EQ(pixelAt(blanked, rightArea.x - 30 - 1000, rightArea.y + 20),
-            pixelAt(probes.captureScreen({}, front->center, 4000), rightArea.x - 30 - 1000,
+            pixelAt(probes.captureScreen({}, front->center, 4000).image, rightArea.x - 30 - 1000,
                     rightArea.y + 20));
 }
 
@@ -383,16 +383,16 @@ TEST_F(X11ProbesTest, ScreenshotIsAtMostMaxWidthWide) {
     int height;
   } cases[] = {{1600, 1600, 900}, {4000, 1920, 1080}, {1920, 1920, 1080}, {640, 640, 360}};
   for (const auto& c : cases) {
-    const Image image = probes.captureScreen({}, std::nullopt, c.maxWidth);
+    const Image image = probes.captureScreen({}, std::nullopt, c.maxWidth).image;
     EXPECT_EQ(image.width(), c.width);
     EXPECT_EQ(image.height(), c.height);
     EXPECT_EQ(image.format(), PixelFormat::rgbx);
   }
   // The pixels are the screen's: the window's colour at its place, scaled along.
   const Area area = window.clientArea();
-  const Image full = probes.captureScreen({}, std::nullopt, 4000);
+  const Image full = probes.captureScreen({}, std::nullopt, 4000).image;
   EXPECT_EQ(pixelAt(full, area.x + 10, area.y + 10), blue);
-  const Image small = probes.captureScreen({}, std::nullopt, 960);
+  const Image small = probes.captureScreen({}, std::nullopt, 960).image;
   EXPECT_EQ(pixelAt(small, (area.x + 100) / 2, (area.y + 100) / 2), blue);
 }
 
@@ -414,7 +414,7 @@ TEST_F(X11ProbesTest, ScreenshotBytesAreRedGreenBlueInThatOrder) {
     window.activate();
     const Area area = window.clientArea();
     for (const int maxWidth : {4000, 1600}) {
-      const Image image = probes.captureScreen({}, std::nullopt, maxWidth);
+      const Image image = probes.captureScreen({}, std::nullopt, maxWidth).image;
       ASSERT_EQ(image.format(), PixelFormat::rgbx);
       const double scale = double(image.width()) / 1920;
       const int x = int((area.x + area.width / 2) * scale);
@@ -444,9 +444,9 @@ TEST_F(X11ProbesTest, ExcludedWindowIsBlackExactlyWhereItIsVisible) {
   ASSERT_TRUE(above.contains(behind.x + behind.width - 1, behind.y + behind.height - 1))
       << "the windows must overlap";
 
-  const Image plain = probes.captureScreen({}, std::nullopt, 4000);
+  const Image plain = probes.captureScreen({}, std::nullopt, 4000).image;
   const ExclusionRules rules({{"keepassxc", "KeePassXC"}}, {}, true, true, ownApplicationID);
-  const Image blanked = probes.captureScreen(rules, std::nullopt, 4000);
+  const Image blanked = probes.captureScreen(rules, std::nullopt, 4000).image;
   ASSERT_EQ(plain.width(), blanked.width());
   ASSERT_EQ(plain.height(), blanked.height());
   // Before blanking the excluded window shows, partly hidden by the one in front.
@@ -491,7 +491,7 @@ TEST_F(X11ProbesTest, OwnWindowsNeverShow) {
   for (const Area area : {own.frameArea(), named.frameArea()}) {
     // Not even rules without an own bundle ID let them through, at any size.
     for (const int maxWidth : {4000, 1600}) {
-      const Image image = probes.captureScreen({}, std::nullopt, maxWidth);
+      const Image image = probes.captureScreen({}, std::nullopt, maxWidth).image;
       const double scale = double(image.width()) / 1920;
       for (int y = area.y + 2; y < area.y + area.height - 2; y += 7) {
         for (int x = area.x + 2; x < area.x + area.width - 2; x += 7) {
@@ -528,7 +528,7 @@ TEST_F(X11ProbesTest, PrivateWindowsAndTitleWordsAreBlankedOnlyWhenTheRulesSaySo
       {ExclusionRules({{"firefox", "Firefox"}}, {}, false, true), black, black},
   };
   for (const auto& c : cases) {
-    const Image image = probes.captureScreen(c.rules, std::nullopt, 4000);
+    const Image image = probes.captureScreen(c.rules, std::nullopt, 4000).image;
     EXPECT_EQ(pixelAt(image, privateArea.x + 20, privateArea.y + 20), c.privatePixel);
     EXPECT_EQ(pixelAt(image, bankArea.x + 20, bankArea.y + 20), c.bankPixel);
   }
@@ -649,7 +649,7 @@ TEST(X11ProbesWithoutDisplay, NoProbeGuessesAndCaptureFailsClearly) {
   EXPECT_THROW(probes.idleSeconds(), ProbeUnknown);
   EXPECT_TRUE(probes.displays().empty());
   try {
-    probes.captureScreen({}, Point{10, 10}, 1600);
+    probes.captureScreen({}, Point{10, 10}, 1600).image;
     ADD_FAILURE() << "captured without a display";
   } catch (const CaptureError& error) {
     EXPECT_EQ(error.code(), CaptureError::Code::noDisplay);
