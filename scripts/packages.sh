@@ -13,7 +13,7 @@ VISTREL_PACKAGES=(
   libxcb-keysyms1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xtest0-dev x11proto-dev
   qt6-base-dev qt6-base-dev-tools
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth openbox xdotool x11-utils dbus dbus-x11 gnome-keyring libsecret-tools
+  xvfb xauth openbox xterm xdotool x11-utils dbus dbus-x11 gnome-keyring libsecret-tools
   fonts-dejavu-core fonts-liberation2 imagemagick desktop-file-utils appstream man-db dpkg-dev
   libqt6svg6 adwaita-icon-theme at-spi2-core python3-dbus python3-gi
 )
