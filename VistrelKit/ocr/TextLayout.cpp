@@ -33,6 +33,41 @@ struct Run {
   int right;  // exclusive
 };
 
+// A long vertical edge: a window's or a panel's side, or where one background meets another.
+struct Wall {
+  int x;
+  int top;
+  int bottom;  // exclusive
+};
+
+// The long vertical edges of an image, so that no line is joined across one: text on the two
+// sides of a window's edge belongs to two windows.
+class Walls {
+ public:
+  void add(Wall wall) { walls_.push_back(wall); }
+  void sort() {
+    std::sort(walls_.begin(), walls_.end(), [](const Wall& a, const Wall& b) { return a.x < b.x; });
+  }
+  // Whether a wall stands between two boxes side by side over the rows they share.
+  bool between(const PixelBox& a, const PixelBox& b) const {
+    const int from = std::min(a.right, b.right) - 1;
+    const int to = std::max(a.left, b.left);
+    const int top = std::max(a.top, b.top);
+    const int bottom = std::min(a.bottom, b.bottom);
+    auto wall = std::lower_bound(walls_.begin(), walls_.end(), from,
+                                 [](const Wall& w, int x) { return w.x < x; });
+    for (; wall != walls_.end() && wall->x <= to; ++wall) {
+      if (wall->top <= top && wall->bottom >= bottom) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  std::vector<Wall> walls_;
+};
+
 // Edge mask: a pixel steps to its right or lower neighbour by at least kEdgeStep.
 std::vector<std::uint8_t> edgeMask(const Image& grey) {
   const int width = grey.width();
@@ -51,8 +86,8 @@ std::vector<std::uint8_t> edgeMask(const Image& grey) {
   return mask;
 }
 
-// Clears the edges that lie on long horizontal or vertical runs.
-void dropStraightLines(std::vector<std::uint8_t>& mask, int width, int height) {
+// Clears the edges that lie on long horizontal or vertical runs; the vertical ones are walls.
+void dropStraightLines(std::vector<std::uint8_t>& mask, int width, int height, Walls& walls) {
   std::vector<std::uint8_t> keep = mask;
   for (int y = 0; y < height; ++y) {
     const std::uint8_t* row = &mask[static_cast<std::size_t>(y) * width];
@@ -76,6 +111,7 @@ void dropStraightLines(std::vector<std::uint8_t>& mask, int width, int height) {
   std::vector<int> runStart(width, -1);
   auto closeRun = [&](int x, int end) {
     if (runStart[x] >= 0 && end - runStart[x] > kTallestGlyphRun) {
+      walls.add({x, runStart[x], end});
       for (int y = runStart[x]; y < end; ++y) {
         keep[static_cast<std::size_t>(y) * width + x] = 0;
       }
@@ -97,6 +133,7 @@ void dropStraightLines(std::vector<std::uint8_t>& mask, int width, int height) {
   for (int x = 0; x < width; ++x) {
     closeRun(x, height);
   }
+  walls.sort();
   mask.swap(keep);
 }
 
@@ -196,14 +233,15 @@ void extend(PixelBox& line, const PixelBox& word) {
 // left, and is of a compatible height: a word of x-height letters next to one with ascenders and
 // descenders is about half as tall, while an icon or avatar beside two lines of text is more than
 // twice as tall as either and must not fuse them into one.
-bool joins(const PixelBox& line, const PixelBox& word, double heightRatio, double gapFactor) {
+bool joins(const PixelBox& line, const PixelBox& word, double heightRatio, double gapFactor,
+           const Walls& walls) {
   const int smaller = std::min(line.height(), word.height());
   const int larger = std::max(line.height(), word.height());
   if (verticalOverlap(line, word) * 2 < smaller || larger > heightRatio * smaller) {
     return false;
   }
   const int gap = std::max(word.left - line.right, line.left - word.right);
-  return gap <= gapFactor * larger;
+  return gap <= gapFactor * larger && !walls.between(line, word);
 }
 
 bool isMark(const PixelBox& word) {
@@ -211,17 +249,18 @@ bool isMark(const PixelBox& word) {
 }
 
 // The line a small mark (dot, comma, dash, the bars of "=") sits in, if any.
-std::vector<PixelBox>::iterator lineHolding(std::vector<PixelBox>& lines, const PixelBox& mark) {
+std::vector<PixelBox>::iterator lineHolding(std::vector<PixelBox>& lines, const PixelBox& mark,
+                                            const Walls& walls) {
   return std::find_if(lines.begin(), lines.end(), [&](const PixelBox& line) {
     return verticalOverlap(line, mark) == mark.height() &&
-           joins(line, mark, static_cast<double>(kTallestLine), kMarkGapFactor);
+           joins(line, mark, static_cast<double>(kTallestLine), kMarkGapFactor, walls);
   });
 }
 
 // Joins words left to right into lines. Marks standing alone join the line they sit in, so that
 // they also bridge the gap to the next word ("total = sum"); marks before any line are placed
 // at the end.
-std::vector<PixelBox> joinLines(std::vector<PixelBox> words) {
+std::vector<PixelBox> joinLines(std::vector<PixelBox> words, const Walls& walls) {
   std::sort(words.begin(), words.end(),
             [](const PixelBox& a, const PixelBox& b) { return a.left < b.left; });
   std::vector<PixelBox> lines;
@@ -234,7 +273,7 @@ std::vector<PixelBox> joinLines(std::vector<PixelBox> words) {
       continue;
     }
     if (isMark(word)) {
-      if (auto line = lineHolding(lines, word); line != lines.end()) {
+      if (auto line = lineHolding(lines, word, walls); line != lines.end()) {
         extend(*line, word);
       } else {
         pending.push_back(word);
@@ -245,7 +284,8 @@ std::vector<PixelBox> joinLines(std::vector<PixelBox> words) {
     int bestOverlap = 0;
     for (int i = static_cast<int>(lines.size()) - 1; i >= 0; --i) {
       const int overlap = verticalOverlap(lines[i], word);
-      if (overlap > bestOverlap && joins(lines[i], word, kCompatibleHeights, kLineGapFactor)) {
+      if (overlap > bestOverlap &&
+          joins(lines[i], word, kCompatibleHeights, kLineGapFactor, walls)) {
         bestOverlap = overlap;
         best = i;
       }
@@ -257,7 +297,7 @@ std::vector<PixelBox> joinLines(std::vector<PixelBox> words) {
     }
   }
   for (const PixelBox& mark : pending) {
-    if (auto line = lineHolding(lines, mark); line != lines.end()) {
+    if (auto line = lineHolding(lines, mark, walls); line != lines.end()) {
       extend(*line, mark);
     }
   }
@@ -274,8 +314,9 @@ std::vector<PixelBox> findTextLines(const Image& grey) {
     throw std::invalid_argument("findTextLines needs a grey image");
   }
   std::vector<std::uint8_t> mask = edgeMask(grey);
-  dropStraightLines(mask, grey.width(), grey.height());
-  std::vector<PixelBox> lines = joinLines(wordBoxes(mask, grey.width(), grey.height()));
+  Walls walls;
+  dropStraightLines(mask, grey.width(), grey.height(), walls);
+  std::vector<PixelBox> lines = joinLines(wordBoxes(mask, grey.width(), grey.height()), walls);
   std::erase_if(lines, [](const PixelBox& line) { return line.height() < kSmallestLine; });
   return lines;
 }

@@ -47,6 +47,20 @@ TEST(TextLayoutTest, FindsOneBoxPerLineAndKeepsColumnsApart) {
   }
 }
 
+// A screenshot read without knowing its windows: two windows side by side, their rows close
+// enough to be one line were it not for the change of background between them.
+TEST(TextLayoutTest, LinesStopWhereOneWindowMeetsTheNext) {
+  using namespace fixtures;
+  Screen screen("windows", 640, 160, dark);
+  screen.rect(276, 0, 364, 160, light.background);
+  screen.text(12, 60, mono, 16, dark.text, "Second row of the terminal");
+  screen.text(282, 60, mono, 16, light.text, "Quarterly ledger closes");
+  const std::vector<PixelBox> boxes = sorted(findTextLines(greyOf(screen)));
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_LE(boxes[0].right, 276);
+  EXPECT_GE(boxes[1].left, 276);
+}
+
 TEST(TextLayoutTest, MarksBridgeWordsOfOneLine) {
   using namespace fixtures;
   Screen screen("code", 500, 80, dark);
