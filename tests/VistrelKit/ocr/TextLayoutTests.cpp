@@ -56,9 +56,12 @@ TEST(TextLayoutTest, LinesStopWhereOneWindowMeetsTheNext) {
   screen.text(12, 60, mono, 16, dark.text, "Second row of the terminal");
   screen.text(282, 60, mono, 16, light.text, "Quarterly ledger closes");
   const std::vector<PixelBox> boxes = sorted(findTextLines(greyOf(screen)));
-  ASSERT_EQ(boxes.size(), 2u);
-  EXPECT_LE(boxes[0].right, 276);
-  EXPECT_GE(boxes[1].left, 276);
+  ASSERT_GE(boxes.size(), 2u);
+  EXPECT_LE(boxes.front().right, 276);
+  EXPECT_GE(boxes.back().left, 276);
+  for (const PixelBox& box : boxes) {
+    EXPECT_TRUE(box.right <= 276 || box.left >= 276) << box.left << "–" << box.right;
+  }
 }
 
 TEST(TextLayoutTest, MarksBridgeWordsOfOneLine) {
