@@ -32,6 +32,7 @@ import json
 import os
 import random
 import re
+import resource
 import shutil
 import signal
 import subprocess
@@ -98,7 +99,7 @@ def wait_for(condition, timeout, what):
 
 # --- the texts shown ------------------------------------------------------------------------
 
-NOUNS = """shipment invoice warehouse ledger harbour account customer order parcel report budget
+NOUNS = """shipment invoice warehouse ledger harbour customer order parcel report budget
 schedule meeting contract supplier carrier manifest pallet container voyage freight station
 kernel module package library compiler linker archive release branch commit review pipeline
 server cluster volume snapshot backup mirror socket thread process buffer cache journal index
@@ -168,7 +169,7 @@ class Texts:
             elif kind < 0.9:
                 out.append(str(r.randint(10, 99999)))
             else:
-                out.append(r.choice(["the", "for", "from", "with", "into", "after", "and"]))
+                out.append(r.choice(["for", "from", "with", "into", "after", "and", "per"]))
         text = " ".join(out)
         return text[0].upper() + text[1:]
 
@@ -422,7 +423,9 @@ class Terminal:
         self.lines = Texts(seed).terminal_lines(kind, columns, rows)
         if first:
             self.lines[0] = first
-        self.title = "term %d %s %dpx" % (seed, font.split()[0].lower(), px)
+        # No word or number of the texts in a title: a title read is never a word found.
+        self.title = "shell %s%s %s %dpx" % (chr(97 + seed // 26), chr(97 + seed % 26),
+                                             font.split()[0].lower(), px)
 
     def open(self, desktop, folder):
         path = os.path.join(folder, self.title.replace(" ", "-") + ".txt")
@@ -587,18 +590,25 @@ addEventListener('resize', report);
 
 
 class Page:
-    """A generated documentation page: a sidebar list of packages, prose, a table of long
+    """A generated documentation page: a sidebar list of packages (plain, or as a file tree
+    draws it: an icon before each item and one item selected), prose, a table of long
     hexadecimal checksums and a code block."""
 
-    def __init__(self, name, title, seed, dark=False, font="DejaVu Sans", size=15):
+    def __init__(self, name, title, seed, dark=False, font="DejaVu Sans", size=15, icons=False):
         self.name, self.title, self.seed = name, title, seed
-        self.dark, self.font, self.size = dark, font, size
+        self.dark, self.font, self.size, self.icons = dark, font, size, icons
 
     def html(self):
         texts = Texts(self.seed)
         background, text, panel = (("#1e1e1e", "#d4d4d4", "#252526") if self.dark
                                    else ("#ffffff", "#1f1f1f", "#f3f3f3"))
-        sidebar = "".join('<li data-cls="sidebar">%s</li>' % p for p in PACKAGES)
+        sidebar = "".join('<li data-cls="sidebar"%s>%s</li>' % (
+            ' class="selected"' if self.icons and i == 3 else "", p)
+            for i, p in enumerate(PACKAGES))
+        icons = """
+nav li::before { content: ""; display: inline-block; width: 12px; height: 12px;
+                 margin-right: 5px; background: #5b8dd9; border-radius: 2px; }
+nav li.selected { background: #2f6fd0; color: #ffffff; }""" if self.icons else ""
         paragraphs = "".join("<p>%s</p>" % " ".join(texts.sentence() + "." for _ in range(4))
                              for _ in range(3))
         rows = "".join("<tr><td>%s</td><td>%d.%d.%d</td><td>%s</td></tr>" % (
@@ -621,7 +631,7 @@ main { padding: 6px 28px; max-width: 980px; }
 table { border-collapse: collapse; margin: 8px 0; }
 td { padding: 3px 14px 3px 0; }
 td:last-child { font-family: 'DejaVu Sans Mono', monospace; font-size: %(small)dpx; }
-pre { background: %(panel)s; padding: 8px; font-size: %(small)dpx; }
+pre { background: %(panel)s; padding: 8px; font-size: %(small)dpx; }%(icons)s
 </style></head>
 <body><nav><ul>%(sidebar)s</ul></nav>
 <main><h2>%(heading)s</h2>%(paragraphs)s
@@ -629,13 +639,13 @@ pre { background: %(panel)s; padding: 8px; font-size: %(small)dpx; }
 <pre>%(code)s</pre>%(more)s</main>
 %(reporter)s</body></html>
 """ % dict(title=self.title, font=self.font, size=self.size, background=background, text=text,
-           panel=panel, small=self.size - 2, sidebar=sidebar, heading=texts.sentence(5),
+           panel=panel, small=self.size - 2, sidebar=sidebar, icons=icons, heading=texts.sentence(5),
            paragraphs=paragraphs, rows=rows, code=code, more=more, reporter=REPORTER)
 
 
 def editor_lines(seed, count):
     texts = Texts(seed)
-    lines = ["Notes on the %s %s" % (texts.pick(ADJECTIVES), texts.pick(NOUNS)), ""]
+    lines = ["Notes about %s %s" % (texts.pick(ADJECTIVES), texts.pick(NOUNS)), ""]
     while len(lines) < count:
         lines.append(fit(texts.sentence(), 64))
     return lines
@@ -682,18 +692,18 @@ def scenes():
             Terminal(LIBERATION, 14, "light", 90, 34, 420, 230, "git", 12),
             Terminal(DEJAVU, 11, "solarized", 100, 36, 860, 420, "hex", 13)]),
         Scene("chromium-docs", small, SINGLE, [
-            Browser(Page("docs", "Package notes", 21), 80, 40, 1300, 900)], quick=True),
+            Browser(Page("docs", "Gannet handbook", 21), 80, 40, 1300, 900)], quick=True),
         Scene("chromium-xterm-side-by-side", small, SIDE_BY_SIDE, [
             Browser(Page("docs-dark", "Toolchain overview", 22, dark=True,
-                         font="Liberation Sans", size=14), 0, 0, 900, 1000),
+                         font="Liberation Sans", size=14, icons=True), 0, 0, 900, 1000),
             Terminal(DEJAVU, 12, "dark", 95, 58, 902, 40, "log", 23)]),
         Scene("zenity-text-info", small, SINGLE, [
-            Editor("zenity", editor_lines(31, 18), 200, 100, 900, 640, "orchard-notes.txt")]),
+            Editor("zenity", editor_lines(31, 18), 200, 100, 900, 640, "memo-kestrel.txt")]),
         Scene("mousepad", small, SINGLE, [
-            Editor("mousepad", editor_lines(32, 20), 160, 80, 1000, 700, "harbour-notes.txt")],
+            Editor("mousepad", editor_lines(32, 20), 160, 80, 1000, 700, "memo-heron.txt")],
             quick=True),
         Scene("featherpad", small, SINGLE, [
-            Editor("featherpad", editor_lines(33, 20), 160, 80, 1000, 700, "ledger-notes.txt")],
+            Editor("featherpad", editor_lines(33, 20), 160, 80, 1000, 700, "memo-plover.txt")],
             quick=True),
         # 1920x1080
         Scene("1080-xterm-dejavu12-dark", large, SINGLE, [
@@ -716,20 +726,21 @@ def scenes():
             Terminal(DEJAVU, 12, "light", 110, 40, 600, 260, "mixed", 47),
             Terminal(DEJAVU, 15, "dark", 90, 26, 1100, 520, "code", 48)]),
         Scene("1080-chromium-docs", large, SINGLE, [
-            Browser(Page("docs-1080", "Release checklist", 51, font="Liberation Sans", size=14),
+            Browser(Page("docs-1080", "Deployment checklist", 51, font="Liberation Sans", size=14),
                     60, 30, 1700, 1000)], quick=True),
         Scene("1080-chromium-xterm-side-by-side", large, SIDE_BY_SIDE, [
-            Browser(Page("docs-1080-side", "Build farm status", 52), 0, 0, 1000, 1080),
+            Browser(Page("docs-1080-side", "Farm status board", 52, icons=True),
+                    0, 0, 1000, 1080),
             Terminal(LIBERATION, 12, "light", 124, 62, 1002, 40, "listing", 53)]),
         Scene("1080-chromium-dark", large, SINGLE, [
-            Browser(Page("article-1080-dark", "Voyage log", 60, dark=True, size=16),
+            Browser(Page("article-1080-dark", "Sea diary", 60, dark=True, size=16, icons=True),
                     200, 40, 1500, 1000)]),
         Scene("1080-mousepad", large, SINGLE, [
-            Editor("mousepad", editor_lines(61, 26), 120, 60, 1200, 900, "pallet-notes.txt")]),
+            Editor("mousepad", editor_lines(61, 26), 120, 60, 1200, 900, "memo-avocet.txt")]),
         Scene("1080-featherpad", large, SINGLE, [
-            Editor("featherpad", editor_lines(54, 24), 200, 80, 1100, 800, "budget-notes.txt")]),
+            Editor("featherpad", editor_lines(54, 24), 200, 80, 1100, 800, "memo-osprey.txt")]),
         Scene("1080-zenity-text-info", large, SINGLE, [
-            Editor("zenity", editor_lines(55, 22), 300, 120, 1000, 760, "voyage-notes.txt")]),
+            Editor("zenity", editor_lines(55, 22), 300, 120, 1000, 760, "memo-curlew.txt")]),
     ]
 
 
@@ -759,13 +770,16 @@ class Library:
         desktop.run("xdotool", "mousemove", str(w - 12), str(h - 12))
         desktop.run("xdotool", "mousemove", str(w - 2), str(h - 2))
         started = time.monotonic()
+        used = resource.getrusage(resource.RUSAGE_CHILDREN)
         answer = self.command(desktop, "capture", "--ticks", "1")
         seconds = time.monotonic() - started
+        now = resource.getrusage(resource.RUSAGE_CHILDREN)
+        cpu = now.ru_utime + now.ru_stime - used.ru_utime - used.ru_stime
         ticks = [json.loads(line) for line in answer.splitlines() if line.strip()]
         if not ticks or ticks[-1].get("outcome") != "stored":
             raise CorpusError("the capture stored nothing: %s" % answer.strip())
         frame = json.loads(self.command(desktop, "show", str(ticks[-1]["id"])))
-        return ticks[-1]["id"], frame, seconds
+        return ticks[-1]["id"], frame, seconds, cpu
 
 
 def visible(word, window_rect, covering, screen):
@@ -843,7 +857,7 @@ def run_scene(scene, desktop, library, folder, keep):
                 raise CorpusError("%s: a window without word boxes is covered" % scene.name)
             if visible(word, rect, covering, screen):
                 words.append(word)
-    frame_id, frame, seconds = library.capture(desktop)
+    frame_id, frame, seconds, cpu = library.capture(desktop)
     lines = score(words, frame, desktop.width, desktop.height)
     if keep:
         library.command(desktop, "image", str(frame_id), os.path.join(keep, scene.name + ".jpg"))
@@ -864,7 +878,7 @@ def run_scene(scene, desktop, library, folder, keep):
     desktop.close_clients()
     return {"scene": scene.name, "screen": "%dx%d" % (desktop.width, desktop.height),
             "frame": frame_id, "lines": len(frame["lines"]), "words": words,
-            "capture_seconds": seconds}
+            "capture_seconds": seconds, "capture_cpu": cpu}
 
 
 def summarise(results):
@@ -899,8 +913,10 @@ def main():
         os.makedirs(args.keep, exist_ok=True)
 
     progress = sys.stderr if args.json else sys.stdout
-    print("%-36s %9s %6s %8s %9s" % ("scene", "screen", "words", "recall", "capture"),
-          file=progress)
+    # The capture's wall and CPU time are those of the whole vistrel-cli run: start-up, loading
+    # the recognizer, the screenshot, reading and storing.
+    print("%-36s %9s %6s %8s %9s %9s" % ("scene", "screen", "words", "recall", "capture",
+                                         "cpu"), file=progress)
     started = time.monotonic()
     root = tempfile.mkdtemp(prefix="vistrel-desktop-corpus-")
     results = []
@@ -914,10 +930,10 @@ def main():
                                        args.keep)
                     results.append(result)
                     found = sum(w.found for w in result["words"])
-                    print("%-36s %9s %6d %6.1f %% %7.1f s" % (
+                    print("%-36s %9s %6d %6.1f %% %7.1f s %7.1f s" % (
                         scene.name, result["screen"], len(result["words"]),
-                        percent(found, len(result["words"])), result["capture_seconds"]),
-                        file=progress, flush=True)
+                        percent(found, len(result["words"])), result["capture_seconds"],
+                        result["capture_cpu"]), file=progress, flush=True)
             finally:
                 desktop.close()
     finally:
@@ -931,7 +947,8 @@ def main():
                         for c, (t, f) in totals.items()},
             "scenes": [{"scene": r["scene"], "screen": r["screen"], "lines": r["lines"],
                         "words": len(r["words"]), "found": sum(w.found for w in r["words"]),
-                        "captureSeconds": round(r["capture_seconds"], 2)} for r in results],
+                        "captureSeconds": round(r["capture_seconds"], 2),
+                        "captureCPUSeconds": round(r["capture_cpu"], 2)} for r in results],
             "seconds": round(elapsed, 1)}, indent=2))
         return
     print()
@@ -943,8 +960,10 @@ def main():
         else:
             print("%-40s %7d %7s" % (c, 0, "-"))
     captures = [r["capture_seconds"] for r in results]
-    print("\n%d scenes in %.0f s; capture %.1f s on average, %.1f s at most" % (
-        len(results), elapsed, sum(captures) / len(captures), max(captures)))
+    cpu = [r["capture_cpu"] for r in results]
+    print("\n%d scene(s) in %.0f s; a capture (whole vistrel-cli run) %.1f s wall and %.1f s CPU on "
+          "average, %.1f s wall at most" % (len(results), elapsed, sum(captures) / len(captures),
+                                             sum(cpu) / len(cpu), max(captures)))
 
 
 if __name__ == "__main__":
