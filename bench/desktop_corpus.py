@@ -432,14 +432,30 @@ class Terminal:
         with open(path, "w") as f:
             f.write("\n".join(self.lines))  # no newline after the last row: nothing scrolls
         background, foreground, _ = SCHEMES[self.scheme]
-        desktop.spawn(["xterm", "-fa", "%s:pixelsize=%d" % (self.font, self.px),
-                       "-geometry", "%dx%d+%d+%d" % (self.columns, self.rows, self.x, self.y),
-                       "-bg", background, "-fg", foreground, "-T", self.title, "-e", "sh", "-c",
-                       'printf "\\033[?25l"; cat "$0"; exec sleep 100000', path])
+        self.process = desktop.spawn([
+            "xterm", "-fa", "%s:pixelsize=%d" % (self.font, self.px),
+            "-geometry", "%dx%d+%d+%d" % (self.columns, self.rows, self.x, self.y),
+            "-bg", background, "-fg", foreground, "-T", self.title,
+            "-e", "sh", "-c", 'printf "\\033[?25l"; cat "$0"; exec sleep 100000', path])
         self.window = desktop.find_window("^%s$" % self.title)
 
+    def printed(self):
+        """Whether the shell has written every row (it then waits as sleep)."""
+        pid = self.process.pid
+        try:
+            with open("/proc/%d/task/%d/children" % (pid, pid)) as f:
+                children = f.read().split()
+            for child in children:
+                with open("/proc/%s/comm" % child) as f:
+                    if f.read().strip() == "sleep":
+                        return True
+        except OSError:
+            pass
+        return False
+
     def settle(self, desktop):
-        time.sleep(0.6)
+        wait_for(self.printed, 30, "%s to print its rows" % self.title)
+        time.sleep(0.5)
 
     def words(self, desktop, classes):
         client = desktop.client_rect(self.window)
@@ -639,7 +655,8 @@ pre { background: %(panel)s; padding: 8px; font-size: %(small)dpx; }%(icons)s
 <pre>%(code)s</pre>%(more)s</main>
 %(reporter)s</body></html>
 """ % dict(title=self.title, font=self.font, size=self.size, background=background, text=text,
-           panel=panel, small=self.size - 2, sidebar=sidebar, icons=icons, heading=texts.sentence(5),
+           panel=panel, small=self.size - 2, sidebar=sidebar, icons=icons,
+           heading=texts.sentence(5),
            paragraphs=paragraphs, rows=rows, code=code, more=more, reporter=REPORTER)
 
 
@@ -961,9 +978,10 @@ def main():
             print("%-40s %7d %7s" % (c, 0, "-"))
     captures = [r["capture_seconds"] for r in results]
     cpu = [r["capture_cpu"] for r in results]
-    print("\n%d scene(s) in %.0f s; a capture (whole vistrel-cli run) %.1f s wall and %.1f s CPU on "
-          "average, %.1f s wall at most" % (len(results), elapsed, sum(captures) / len(captures),
-                                             sum(cpu) / len(cpu), max(captures)))
+    print("\n%d scene(s) in %.0f s; a capture (whole vistrel-cli run) %.1f s wall and %.1f s "
+          "CPU on average, %.1f s wall at most" % (
+              len(results), elapsed, sum(captures) / len(captures), sum(cpu) / len(cpu),
+              max(captures)))
 
 
 if __name__ == "__main__":
