@@ -18,10 +18,17 @@ VISTREL_PACKAGES=(
   libqt6svg6 adwaita-icon-theme at-spi2-core python3-dbus python3-gi
 )
 
+# What bench/desktop-corpus.sh puts on its desktops besides: a browser, a GTK and a Qt editor.
+VISTREL_CORPUS_PACKAGES=(chromium zenity mousepad featherpad)
+
+# Installs the packages named (by default VISTREL_PACKAGES) that are missing.
 vistrel_install_packages() {
   local missing=()
   local package
-  for package in "${VISTREL_PACKAGES[@]}"; do
+  if [ $# -eq 0 ]; then
+    set -- "${VISTREL_PACKAGES[@]}"
+  fi
+  for package in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
       missing+=("$package")
     fi
