@@ -27,6 +27,10 @@ namespace {
 constexpr int kEngineHeight = 36;
 // Text thinner than this fraction of the image height is not reported.
 constexpr double kMinimumTextHeight = 0.008;
+// The height of text is the size of its type; the ink of a line of digits and capitals, as a
+// log line's date and level, covers only about this much of it. Judged by ink alone, a terminal's
+// 11-pixel type on a 1080-pixel screen would count as too small to read.
+constexpr double kCapitalsShare = 0.7;
 // Screens have no physical resolution; this only steers a few of Tesseract's noise thresholds.
 constexpr int kScreenResolution = 70;
 // Grey-level distance from the background that marks a pixel as ink when judging polarity.
@@ -258,7 +262,7 @@ struct TextRecognizer::Engine {
     std::vector<Found> found;
     std::vector<const Image*> toRead;
     std::unordered_map<std::uint64_t, std::size_t> readingByKey;
-    const double minimumHeight = kMinimumTextHeight * grey.height();
+    const double minimumHeight = kMinimumTextHeight * kCapitalsShare * grey.height();
     auto findLines = [&](const Image& picture, int left, int top) {
       for (const PixelBox& box : findTextLines(picture)) {
         if (box.height() < minimumHeight) {
