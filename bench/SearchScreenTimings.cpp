@@ -188,7 +188,8 @@ int main(int argc, char** argv) {
 
   model.start();
   window.show();
-  if (!spinUntil([&] { return model.library() && searches > 0 && model.stats().frames > 0; })) {
+  if (!spinUntil(
+          [&] { return model.isLibraryOpen() && searches > 0 && model.stats().frames > 0; })) {
     std::cerr << "the library did not open or the first search did not finish\n";
     return 1;
   }

@@ -23,6 +23,7 @@
 #include "Vistrel/platform/Clipboard.h"
 #include "VistrelKit/imaging/Imaging.h"
 #include "VistrelKit/keys/MemoryKeyStore.h"
+#include "tests/Vistrel/model/AppModelTestAccess.h"
 #include "tests/Vistrel/platform/FakeProbes.h"
 
 namespace vistrel {
@@ -144,7 +145,7 @@ int run() {
   env.calendar = calendar;
   env.saveSettings = false;
   AppModel model(std::move(env));
-  model.openLibrary(false);
+  AppModelTestAccess{model}.openLibrary(false);
   model.setTimelineDay(day + Seconds(43200));
 
   // Pane shown to strip drawn with the day's stamps.
@@ -153,7 +154,7 @@ int run() {
     // An empty day in between, so that the pane starts from nothing.
     model.setTimelineDay(day - Seconds(86400.0 * 100));
     model.loadTimeline(false);
-    runUntil([&] { return model.pendingBackgroundJobs() == 0; });
+    runUntil([&] { return AppModelTestAccess{model}.pendingBackgroundJobs() == 0; });
     model.setTimelineDay(day + Seconds(43200));
     auto pane = std::make_unique<TimelinePane>(model);
     pane->resize(1200, 800);
@@ -169,7 +170,7 @@ int run() {
         }))
       return std::fprintf(stderr, "the strip was never drawn\n"), 1;
     shown.push_back(millisecondsSince(started));
-    runUntil([&] { return model.pendingBackgroundJobs() == 0; });
+    runUntil([&] { return AppModelTestAccess{model}.pendingBackgroundJobs() == 0; });
   }
 
   TimelinePane pane(model);
@@ -182,7 +183,7 @@ int run() {
   std::vector<double> stops;
   std::mt19937 random(7);
   for (int i = 0; i < 20; ++i) {
-    runUntil([&] { return model.pendingBackgroundJobs() == 0; });
+    runUntil([&] { return AppModelTestAccess{model}.pendingBackgroundJobs() == 0; });
     std::optional<int> image;
     const auto connection = QObject::connect(&pane.loader(), &FrameLoader::imageChanged, &pane,
                                              [&] { image = frame.paints; });
@@ -199,7 +200,7 @@ int run() {
   // The right arrow held for 5 s at 30 repeats a second from the first frame, then released:
   // the longest gap between two turns of the event loop.
   model.setTimelineIndex(0);
-  runUntil([&] { return model.pendingBackgroundJobs() == 0; });
+  runUntil([&] { return AppModelTestAccess{model}.pendingBackgroundJobs() == 0; });
   QWidget* window = pane.window();
   double longest = 0;
   auto last = Steady::now();
@@ -222,7 +223,9 @@ int run() {
   runUntil([&] { return millisecondsSince(held) > 5000; });
   repeat.stop();
   QTest::keyRelease(window, Qt::Key_Right);
-  runUntil([&] { return millisecondsSince(held) > 5600 && model.pendingBackgroundJobs() == 0; });
+  runUntil([&] {
+    return millisecondsSince(held) > 5600 && AppModelTestAccess{model}.pendingBackgroundJobs() == 0;
+  });
   heartbeat.stop();
 
   printFigure("pane shown to strip drawn", shown);

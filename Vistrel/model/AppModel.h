@@ -122,8 +122,9 @@ class AppModel : public QObject {
   // Fields.
   const VistrelConfig& config() const { return config_; }
   Pane pane() const { return pane_; }
-  const std::shared_ptr<FrameLibrary>& library() const { return library_; }
-  const std::shared_ptr<Recorder>& recorder() const { return recorder_; }
+  // Whether a library is open: false before the first open, after a failed one and while the
+  // history is being deleted.
+  bool isLibraryOpen() const { return library_ != nullptr; }
   const std::optional<std::string>& libraryProblem() const { return libraryProblem_; }
   bool screenRecording() const { return screenRecording_; }
   // Why the screen cannot be read on this desktop; none when it can or nothing more is known.
@@ -146,10 +147,6 @@ class AppModel : public QObject {
   Date timelineDay() const { return timelineDay_; }
   const std::vector<FrameStamp>& timelineStamps() const { return timelineStamps_; }
   int timelineIndex() const { return timelineIndex_; }
-  Date lastCleanup() const { return lastCleanup_; }
-  bool isLoopRunning() const { return loopTask_ != nullptr; }
-  bool isSavePending() const { return saveTask_ != nullptr; }
-  bool isCleanupPending() const { return cleanupTask_ != nullptr; }
 
   // Assignments the screens make; each runs its reactions only when the value differs.
   void setConfig(VistrelConfig config);
@@ -184,16 +181,10 @@ class AppModel : public QObject {
   void start();
   void shutdown();
 
-  // Library, settings and jobs.
-  bool openLibrary(bool create);
-  void applyShortcut();
-  void refreshStats();
+  // Searching, the timeline, cleaning up and saving.
   void runSearch(bool immediate);
   void loadTimeline(bool keepPosition);
-  void showNotice(std::string text);
-  void scheduleAutoCleanup();
   void cleanUpNow();
-  void scheduleSave();
   void saveNow();
   // Answered on the main thread; none when no library is open, the call fails or (for the
   // image) the bytes do not decode.
@@ -201,19 +192,12 @@ class AppModel : public QObject {
                    std::function<void(std::optional<FrameSummary>)> done);
   void loadImage(std::int64_t id, std::function<void(std::optional<Image>)> done);
 
-  // The capture loop.
-  void startLoop();
-  void stopLoop();
-  // One capture attempt; `done` runs on the main thread when it has finished.
-  void tick(std::function<void(const TickReport&)> done = {});
-  // Minutes, or none for "until resumed".
+  // Pausing. Minutes, or none for "until resumed".
   void pause(std::optional<double> minutes);
   void pauseUntilTomorrow();
   void resume();
-  void togglePause();
 
   // User actions.
-  void captureEnabledChanged();
   // Minutes, or none for "today".
   void deleteRecent(std::optional<double> minutes);
   void deleteFrame(std::int64_t id);
@@ -234,14 +218,11 @@ class AppModel : public QObject {
   // The key file's path when the key is kept in one.
   std::optional<std::filesystem::path> keyFile() const;
 
-  std::filesystem::path configFile() const;
   const std::filesystem::path& dataFolder() const { return env_.dataFolder; }
   // The clock the model's jobs wait on and the calendar its days follow, for screens whose own
   // delays and hours must agree with the model's.
   const std::shared_ptr<Clock>& clock() const { return env_.clock; }
   const Calendar& calendar() const { return env_.calendar; }
-  // How many background jobs have started and not yet come back to the main thread.
-  int pendingBackgroundJobs() const { return pendingJobs_; }
 
  Q_SIGNALS:
   void configChanged();
@@ -277,6 +258,25 @@ class AppModel : public QObject {
   void tickFinished(const vistrel::TickReport& report);
 
  private:
+  // Tests reach the internal steps below through this seam, never through the screens' surface.
+  friend struct AppModelTestAccess;
+
+  bool openLibrary(bool create);
+  void applyShortcut();
+  void refreshStats();
+  void showNotice(std::string text);
+  void scheduleAutoCleanup();
+  void scheduleSave();
+  std::filesystem::path configFile() const;
+  void captureEnabledChanged();
+
+  // The capture loop.
+  void startLoop();
+  void stopLoop();
+  // One capture attempt; `done` runs on the main thread when it has finished.
+  void tick(std::function<void(const TickReport&)> done = {});
+  void togglePause();
+
   // Runs `work` on a worker thread and `apply` with its result on the main thread. The work
   // drops everything it captured before the result travels back, so once the pool is idle no
   // worker holds the library.

@@ -214,7 +214,7 @@ void SearchPane::refreshRange() {
 }
 
 void SearchPane::refreshResults() {
-  const bool open = model_.library() != nullptr;
+  const bool open = model_.isLibraryOpen();
   const auto hits = std::int64_t(model_.hits().size());
   summary_->setText(searchSummary(open, model_.searchedQuery(), hits, model_.stats().frames));
   const bool emptyQuery = model_.searchedQuery().isEmpty();

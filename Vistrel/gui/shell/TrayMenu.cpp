@@ -39,7 +39,7 @@ QMenu* TrayMenu::addSubmenu(const QString& title) {
 TrayMenu::Shape TrayMenu::currentShape() const {
   const VistrelConfig& config = model_.config();
   return Shape{config.captureEnabled, model_.isPaused(), config.pauseShortcut,
-               model_.library() != nullptr, model_.lastNotice().has_value()};
+               model_.isLibraryOpen(), model_.lastNotice().has_value()};
 }
 
 void TrayMenu::updateTexts() {
@@ -82,7 +82,7 @@ void TrayMenu::rebuild() {
     connect(entry, &QAction::triggered, this,
             [this, minutes = minutes] { model_.deleteRecent(minutes); });
   }
-  deleteRecent->setEnabled(model_.library() != nullptr);
+  deleteRecent->setEnabled(model_.isLibraryOpen());
   addSeparator();
 
   addEntry(QStringLiteral("Capture Settings\u2026"), [this] {

@@ -296,7 +296,7 @@ void TimelinePane::showFrames() {
   const auto& stamps = model_.timelineStamps();
   countLabel_->setText(QStringLiteral("%1 frames").arg(stamps.size()));
   emptyLine_->setText(
-      model_.library()
+      model_.isLibraryOpen()
           ? QStringLiteral("Pick another day, or check that capture was on.")
           : QStringLiteral("Turn capture on in Capture; frames show up here as you work."));
   body_->setCurrentWidget(stamps.empty() ? emptyPage_ : dayPage_);

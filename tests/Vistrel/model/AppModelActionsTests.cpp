@@ -25,7 +25,7 @@ class AppModelActionsTest : public AppModelTest {
     library.reset();
     model().start();
     settle();
-    ASSERT_NE(model().library(), nullptr);
+    ASSERT_NE(inside().library(), nullptr);
   }
 
   std::vector<std::int64_t> ids;
@@ -62,10 +62,10 @@ TEST_F(AppModelActionsTest, TodayStartsAtMidnightAndOneFrameIsSingular) {
 TEST_F(AppModelActionsTest, DeletingRecentFramesResetsTheChangeTest) {
   change([](VistrelConfig& c) { c.captureEnabled = true; });
   settle();
-  ASSERT_NE(model().recorder()->last(), std::nullopt);
+  ASSERT_NE(inside().recorder()->last(), std::nullopt);
   model().deleteRecent(5);
   settle();
-  EXPECT_EQ(model().recorder()->last(), std::nullopt);
+  EXPECT_EQ(inside().recorder()->last(), std::nullopt);
   EXPECT_EQ(model().lastNotice(), "Deleted 1 frame.");
 }
 
@@ -96,7 +96,7 @@ TEST_F(AppModelActionsTest, ExcludingIgnoresLetterCaseAndEmptyIDs) {
   EXPECT_EQ(model().config().excludedApps.back(), (ExcludedApp{"org.example.Diary", "Diary"}));
   EXPECT_EQ(model().lastNotice(), "Diary is never recorded now.");
   advance(0.5);
-  EXPECT_EQ(ConfigFile::load(model().configFile()).excludedApps.back().bundleID,
+  EXPECT_EQ(ConfigFile::load(inside().configFile()).excludedApps.back().bundleID,
             "org.example.Diary");
 
   // The next tick takes the new rule.
@@ -112,8 +112,8 @@ TEST_F(AppModelActionsTest, DeletingEverythingWithCaptureOffLeavesNothing) {
   ASSERT_TRUE(keys->load().has_value());
   model().deleteEverything();
   settle();
-  EXPECT_EQ(model().library(), nullptr);
-  EXPECT_EQ(model().recorder(), nullptr);
+  EXPECT_EQ(inside().library(), nullptr);
+  EXPECT_EQ(inside().recorder(), nullptr);
   EXPECT_EQ(keys->load(), std::nullopt);
   EXPECT_EQ(model().libraryProblem(), std::nullopt);
   EXPECT_TRUE(model().hits().empty());
@@ -124,7 +124,7 @@ TEST_F(AppModelActionsTest, DeletingEverythingWithCaptureOffLeavesNothing) {
 
   change([](VistrelConfig& c) { c.captureEnabled = true; });
   settle();
-  ASSERT_NE(model().library(), nullptr);
+  ASSERT_NE(inside().library(), nullptr);
   EXPECT_TRUE(keys->load().has_value());
   EXPECT_EQ(model().stats().frames, 1);
 }
@@ -139,7 +139,7 @@ TEST_F(AppModelActionsTest, DeletingEverythingClearsTheKeyProblem) {
   model().deleteEverything();
   EXPECT_EQ(model().libraryProblem(), std::nullopt);
   settle();
-  EXPECT_EQ(model().library(), nullptr);
+  EXPECT_EQ(inside().library(), nullptr);
   EXPECT_FALSE(std::filesystem::exists(folder.path() / "history.sqlite"));
 }
 
@@ -150,11 +150,11 @@ TEST_F(AppModelActionsTest, DeletingEverythingWithCaptureOnStartsAFreshLibrary) 
   ASSERT_TRUE(oldKey.has_value());
   ASSERT_EQ(storedFrames(), 1);
   // A tick in flight while the history goes: its frame must not land in the new library's files.
-  model().recorder()->reset();
-  model().tick();
+  inside().recorder()->reset();
+  inside().tick();
   model().deleteEverything();
   settle();
-  ASSERT_NE(model().library(), nullptr);
+  ASSERT_NE(inside().library(), nullptr);
   const auto newKey = keys->load();
   ASSERT_TRUE(newKey.has_value());
   EXPECT_NE(*newKey, *oldKey);
@@ -224,13 +224,13 @@ TEST_F(AppModelActionsTest, DeletingEverythingDuringASlowJobKeepsTheMainThreadFr
   settle();
   ASSERT_EQ(storedFrames(), 1);
   recognitionTime = milliseconds(600);
-  model().recorder()->reset();
-  model().tick();
+  inside().recorder()->reset();
+  inside().tick();
   // Let the screenshot come back so that the slow recognition holds the library.
   const auto started = steady_clock::now();
-  while (model().pendingBackgroundJobs() > 0 && steady_clock::now() - started < seconds(5)) {
+  while (inside().pendingBackgroundJobs() > 0 && steady_clock::now() - started < seconds(5)) {
     QCoreApplication::processEvents();
-    if (model().pendingBackgroundJobs() == 1 && steady_clock::now() - started > milliseconds(100))
+    if (inside().pendingBackgroundJobs() == 1 && steady_clock::now() - started > milliseconds(100))
       break;
   }
 
@@ -243,7 +243,7 @@ TEST_F(AppModelActionsTest, DeletingEverythingDuringASlowJobKeepsTheMainThreadFr
   };
   const auto deleting = steady_clock::now();
   timed([&] { model().deleteEverything(); });
-  while (model().pendingBackgroundJobs() > 0) {
+  while (inside().pendingBackgroundJobs() > 0) {
     ASSERT_LT(steady_clock::now() - deleting, seconds(20));
     timed([] { QCoreApplication::processEvents(QEventLoop::AllEvents); });
     std::this_thread::sleep_for(milliseconds(1));
@@ -256,7 +256,7 @@ TEST_F(AppModelActionsTest, DeletingEverythingDuringASlowJobKeepsTheMainThreadFr
   recognitionTime = milliseconds(0);
   settle();
   EXPECT_EQ(model().lastNotice(), "Deleted the whole history and its key.");
-  ASSERT_NE(model().library(), nullptr);
+  ASSERT_NE(inside().library(), nullptr);
   EXPECT_EQ(storedFrames(), 0) << "the late frame did not land in the new history";
 }
 

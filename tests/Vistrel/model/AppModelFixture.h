@@ -17,6 +17,7 @@
 #include "Vistrel/model/AppModel.h"
 #include "VistrelKit/keys/MemoryKeyStore.h"
 #include "VistrelKit/settings/ConfigFile.h"
+#include "tests/Vistrel/model/AppModelTestAccess.h"
 #include "tests/Vistrel/model/FakeClock.h"
 #include "tests/Vistrel/platform/FakeProbes.h"
 #include "tests/support/TemporaryFolder.h"
@@ -149,6 +150,9 @@ class AppModelTest : public ::testing::Test {
     return *model_;
   }
 
+  // The model's internal steps and state.
+  AppModelTestAccess inside() { return {model()}; }
+
   FakeGrabber& grabber() {
     model();
     return *grabber_;
@@ -161,7 +165,7 @@ class AppModelTest : public ::testing::Test {
     while (quietRounds < 2) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "background work did not finish";
       QCoreApplication::processEvents(QEventLoop::AllEvents);
-      if (model_ && model_->pendingBackgroundJobs() > 0) {
+      if (model_ && AppModelTestAccess{*model_}.pendingBackgroundJobs() > 0) {
         quietRounds = 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       } else {
@@ -202,7 +206,7 @@ class AppModelTest : public ::testing::Test {
   }
 
   std::int64_t storedFrames() {
-    auto library = model().library();
+    auto library = inside().library();
     return library ? library->stats(clock->now()).frames : 0;
   }
 

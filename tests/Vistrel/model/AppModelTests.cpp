@@ -31,12 +31,12 @@ TEST_F(AppModelTest, FirstLaunchKeepsDefaultsAndCreatesNothing) {
   model().start();
   advance(5);
   EXPECT_EQ(model().config(), VistrelConfig{});
-  EXPECT_EQ(model().library(), nullptr);
+  EXPECT_EQ(inside().library(), nullptr);
   EXPECT_EQ(model().libraryProblem(), std::nullopt);
   EXPECT_EQ(model().skip(), SkipReason::off());
   EXPECT_EQ(model().lastNotice(), std::nullopt);
   EXPECT_EQ(keys->load(), std::nullopt);
-  EXPECT_FALSE(model().isLoopRunning());
+  EXPECT_FALSE(inside().isLoopRunning());
   EXPECT_FALSE(std::filesystem::exists(folder.path() / "history.sqlite"));
   EXPECT_FALSE(std::filesystem::exists(folder.path() / "config.json"));
   EXPECT_EQ(grabber().grabbed, Shortcut::defaultPause);
@@ -52,9 +52,9 @@ TEST_F(AppModelTest, SavedCaptureOnCreatesLibraryAndKeyAndRecords) {
   writeConfig(saved);
   model().start();
   settle();
-  ASSERT_NE(model().library(), nullptr);
+  ASSERT_NE(inside().library(), nullptr);
   EXPECT_TRUE(keys->load().has_value());
-  EXPECT_TRUE(model().isLoopRunning());
+  EXPECT_TRUE(inside().isLoopRunning());
   EXPECT_TRUE(model().config().onboardingDone);
   ASSERT_EQ(ticks.size(), 1u);
   EXPECT_EQ(model().lastFrameAt(), startMoment());
@@ -72,14 +72,14 @@ TEST_F(AppModelTest, LibraryWhoseKeyIsGoneIsAProblemAndGetsNoNewKey) {
   }
   model().start();
   settle();
-  EXPECT_EQ(model().library(), nullptr);
+  EXPECT_EQ(inside().library(), nullptr);
   EXPECT_EQ(model().libraryProblem(), keyMissing);
   EXPECT_EQ(keys->load(), std::nullopt);
   EXPECT_EQ(model().statusLine(), "The history can't be opened");
   model().setSearchText("invoice");
   model().runSearch(true);
   EXPECT_TRUE(model().hits().empty());
-  EXPECT_EQ(model().pendingBackgroundJobs(), 0) << "no search job without a library";
+  EXPECT_EQ(inside().pendingBackgroundJobs(), 0) << "no search job without a library";
 }
 
 TEST_F(AppModelTest, TheKeyPlaceIsTheKeyFileTheStoreReadsElseTheKeyring) {
@@ -107,11 +107,11 @@ TEST_F(AppModelTest, OtherOpenErrorsNameTheError) {
   // A file where the library's folder should be.
   std::filesystem::create_directories(folder.path() / "history.sqlite");
   keys->save(MasterKey(MasterKey::Storage{}));
-  EXPECT_FALSE(model().openLibrary(true));
+  EXPECT_FALSE(inside().openLibrary(true));
   ASSERT_TRUE(model().libraryProblem().has_value());
   EXPECT_EQ(model().libraryProblem()->rfind("Couldn't open the history: ", 0), 0u)
       << *model().libraryProblem();
-  EXPECT_EQ(model().library(), nullptr);
+  EXPECT_EQ(inside().library(), nullptr);
 }
 
 TEST_F(AppModelTest, AssigningAnEqualValueNotifiesNobody) {
@@ -126,11 +126,11 @@ TEST_F(AppModelTest, AssigningAnEqualValueNotifiesNobody) {
   change([](VistrelConfig& c) { c.interval = 9; });
   EXPECT_EQ(configChanges, 1);
   EXPECT_EQ(paneChanges, 1);
-  EXPECT_TRUE(model().isSavePending());
+  EXPECT_TRUE(inside().isSavePending());
   advance(0.39);
-  EXPECT_FALSE(std::filesystem::exists(model().configFile()));
+  EXPECT_FALSE(std::filesystem::exists(inside().configFile()));
   advance(0.02);
-  EXPECT_EQ(ConfigFile::load(model().configFile()).interval, 9);
+  EXPECT_EQ(ConfigFile::load(inside().configFile()).interval, 9);
 }
 
 TEST_F(AppModelTest, ASettingsFileReadWithLossesIsNotRewrittenUntilTheUserChangesASetting) {
@@ -175,7 +175,7 @@ TEST_F(AppModelTest, ChangedShortcutIsRegisteredAndARefusalIsShown) {
   EXPECT_EQ(grabber().grabbed, Shortcut::defaultPause);
   model().shutdown();
   EXPECT_EQ(grabber().grabbed, std::nullopt);
-  EXPECT_EQ(ConfigFile::load(model().configFile()).pauseShortcut, Shortcut::defaultPause);
+  EXPECT_EQ(ConfigFile::load(inside().configFile()).pauseShortcut, Shortcut::defaultPause);
 }
 
 TEST_F(AppModelTest, HotKeysUnavailableIsNotARefusal) {
@@ -238,7 +238,7 @@ TEST_F(AppModelTest, AProbeWithoutAnAnswerSkipsTheTickAndSaysWhy) {
   const std::size_t taken = probes->captures().size();
   for (const auto& c : cases) {
     probes->state().*c.unknown = true;
-    model().tick();
+    inside().tick();
     settle();
     ASSERT_TRUE(isSkip(ticks.back(), SkipReason::Kind::unknown)) << c.message;
     EXPECT_EQ(model().skip()->message(), c.message);
@@ -253,7 +253,7 @@ TEST_F(AppModelTest, AProbeWithoutAnAnswerSkipsTheTickAndSaysWhy) {
   });
   probes->state().idleUnknown = true;
   probes->state().secureInputUnknown = true;
-  model().tick();
+  inside().tick();
   settle();
   EXPECT_EQ(model().skip(), std::nullopt) << ticks.back().describe();
   EXPECT_EQ(probes->captures().size(), taken + 1);
@@ -261,7 +261,7 @@ TEST_F(AppModelTest, AProbeWithoutAnAnswerSkipsTheTickAndSaysWhy) {
 
 TEST_F(AppModelTest, TickChecksInOrder) {
   model().start();
-  model().tick();
+  inside().tick();
   ASSERT_TRUE(isSkip(ticks.back(), SkipReason::Kind::off));
 
   // Every reason at once, then one removed at a time: each tick names the first that remains.
@@ -300,14 +300,14 @@ TEST_F(AppModelTest, TickChecksInOrder) {
       {SkipReason::Kind::ownApp, [&] { probes->state().front = ordinaryWindow(); }},
   };
   for (const Step& step : steps) {
-    model().tick();
+    inside().tick();
     settle();
     ASSERT_TRUE(isSkip(ticks.back(), step.expected)) << ticks.back().describe();
     EXPECT_EQ(model().skip()->kind(), step.expected);
     EXPECT_TRUE(probes->captures().empty()) << "no screenshot before every check passed";
     step.clear();
   }
-  model().tick();
+  inside().tick();
   settle();
   EXPECT_EQ(ticks.back().describe(), "Stored frame 1 (1 line)");
   EXPECT_EQ(model().skip(), std::nullopt);
@@ -317,7 +317,7 @@ TEST_F(AppModelTest, TickChecksInOrder) {
   EXPECT_EQ(probes->captures()[0].maxWidth, Recorder::textReadingWidth);
   EXPECT_EQ(probes->captures()[0].rules.ownBundleID(), "com.tevrin77.Vistrel");
 
-  auto library = model().library();
+  auto library = inside().library();
   const auto hits = library->search(SearchQuery::parse("invo 4471"), std::nullopt, std::nullopt,
                                     std::nullopt, 10);
   ASSERT_EQ(hits.size(), 1u);
@@ -344,7 +344,7 @@ TEST_F(AppModelTest, WithoutPermissionTheWalkthroughIsShownAndTheLoopWaits) {
   settle();
   EXPECT_EQ(model().pane(), Pane::capture);
   EXPECT_FALSE(model().screenRecording());
-  EXPECT_TRUE(model().isLoopRunning());
+  EXPECT_TRUE(inside().isLoopRunning());
   EXPECT_EQ(model().skip(), SkipReason::noPermission());
   EXPECT_EQ(model().statusLine(), "Waiting for screen access");
   EXPECT_EQ(model().menuBarSymbol(), "exclamationmark.triangle");
@@ -372,7 +372,7 @@ TEST_F(AppModelTest, NothingInFrontIsRecordedAsDesktop) {
   change([](VistrelConfig& c) { c.captureEnabled = true; });
   settle();
   const auto hits =
-      model().library()->search(SearchQuery{}, std::nullopt, std::nullopt, std::nullopt, 10);
+      inside().library()->search(SearchQuery{}, std::nullopt, std::nullopt, std::nullopt, 10);
   ASSERT_EQ(hits.size(), 1u);
   EXPECT_EQ(hits[0].meta.appName, "Desktop");
   EXPECT_EQ(hits[0].meta.bundleID, std::nullopt);
@@ -426,7 +426,7 @@ TEST_F(AppModelTest, FifteenMinutePauseEndsByItself) {
   EXPECT_EQ(model().lastNotice(), "Paused until 10:15");
   EXPECT_EQ(model().menuBarSymbol(), "pause.circle.fill");
   EXPECT_FALSE(model().isRecording());
-  EXPECT_EQ(model().recorder()->last(), std::nullopt) << "the pause resets the change test";
+  EXPECT_EQ(inside().recorder()->last(), std::nullopt) << "the pause resets the change test";
 
   ticks.clear();
   advance(15 * 60 - 1);
@@ -441,18 +441,18 @@ TEST_F(AppModelTest, FifteenMinutePauseEndsByItself) {
   EXPECT_EQ(storedFrames(), 2) << "the same screen is kept again after the pause";
   EXPECT_GE(*model().lastFrameAt(), until);
   advance(0.5);
-  EXPECT_EQ(ConfigFile::load(model().configFile()).pausedUntil, std::nullopt);
+  EXPECT_EQ(ConfigFile::load(inside().configFile()).pausedUntil, std::nullopt);
 }
 
 TEST_F(AppModelTest, QuittingTheApplicationSavesAndReleasesTheHotKey) {
   model().start();
   ASSERT_TRUE(grabber().grabbed.has_value());
   change([](VistrelConfig& c) { c.retentionDays = 3; });
-  ASSERT_TRUE(model().isSavePending());
-  ASSERT_FALSE(std::filesystem::exists(model().configFile()));
+  ASSERT_TRUE(inside().isSavePending());
+  ASSERT_FALSE(std::filesystem::exists(inside().configFile()));
   QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
   QCoreApplication::exec();
-  EXPECT_EQ(ConfigFile::load(model().configFile()).retentionDays, 3);
+  EXPECT_EQ(ConfigFile::load(inside().configFile()).retentionDays, 3);
   EXPECT_FALSE(grabber().grabbed.has_value());
 }
 
@@ -524,7 +524,7 @@ TEST_F(AppModelTest, PauseUntilTomorrowEndsAtMidnight) {
   const Date midnight = dateFromSeconds1970(1741514400.0 + 14 * 3600);
   EXPECT_EQ(model().config().pausedUntil, midnight);
   EXPECT_EQ(model().lastNotice(), "Paused until 00:00");
-  EXPECT_NE(model().recorder()->last(), std::nullopt) << "no reset until tomorrow";
+  EXPECT_NE(inside().recorder()->last(), std::nullopt) << "no reset until tomorrow";
 }
 
 TEST_F(AppModelTest, ResumeRunsATickAtOnce) {
@@ -544,7 +544,7 @@ TEST_F(AppModelTest, ResumeRunsATickAtOnce) {
 TEST_F(AppModelTest, TogglePauseWithCaptureOffOnlyShowsANotice) {
   model().start();
   const VistrelConfig before = model().config();
-  model().togglePause();
+  inside().togglePause();
   EXPECT_EQ(model().config(), before);
   EXPECT_EQ(model().lastNotice(), "Capture is off: turn it on from the tray first.");
 }
@@ -554,9 +554,9 @@ TEST_F(AppModelTest, SwitchToExcludedAppDuringScreenshotStoresNothing) {
   settle();
   ASSERT_EQ(storedFrames(), 1);
   // Without the switch, this tick would keep its frame.
-  model().recorder()->reset();
+  inside().recorder()->reset();
   const std::size_t before = probes->captures().size();
-  model().tick();
+  inside().tick();
   // The tick now waits for its screenshot; meanwhile the user switches.
   {
     auto lock = probes->lock();
@@ -655,7 +655,7 @@ TEST_F(AppModelTest, TurningCaptureOffDuringATickLetsItFinishAndRunsNoMore) {
   // The first tick is waiting for its screenshot.
   ASSERT_EQ(ticks.size(), 0u);
   change([](VistrelConfig& c) { c.captureEnabled = false; });
-  EXPECT_FALSE(model().isLoopRunning());
+  EXPECT_FALSE(inside().isLoopRunning());
   settle();
   ASSERT_EQ(ticks.size(), 1u);
   EXPECT_EQ(ticks[0].describe(), "Stored frame 1 (1 line)");
@@ -669,12 +669,12 @@ TEST_F(AppModelTest, TurningCaptureOffDuringATickLetsItFinishAndRunsNoMore) {
 TEST_F(AppModelTest, LoopSchedulesTheCleanupEveryTenMinutes) {
   change([](VistrelConfig& c) { c.captureEnabled = true; });
   settle();
-  const Date first = model().lastCleanup();
+  const Date first = inside().lastCleanup();
   EXPECT_EQ(first, startMoment()) << "capture on opened the library and scheduled a cleanup";
   advance(600);
-  EXPECT_EQ(model().lastCleanup(), first);
+  EXPECT_EQ(inside().lastCleanup(), first);
   advance(5);
-  EXPECT_GT(model().lastCleanup(), first + Seconds(600));
+  EXPECT_GT(inside().lastCleanup(), first + Seconds(600));
 }
 
 // MARK: - Debounces and jobs
@@ -689,7 +689,7 @@ class AppModelLibraryTest : public AppModelTest {
     library.reset();
     model().start();
     settle();
-    ASSERT_NE(model().library(), nullptr);
+    ASSERT_NE(inside().library(), nullptr);
     searches = 0;
     cleanups.clear();
   }
@@ -751,9 +751,9 @@ TEST_F(AppModelLibraryTest, FiltersLimitTheSearch) {
 }
 
 TEST_F(AppModelLibraryTest, ALaterNoticeGetsItsFullEightSeconds) {
-  model().showNotice("first");
+  inside().showNotice("first");
   advance(3);
-  model().showNotice("second");
+  inside().showNotice("second");
   advance(5.5);
   EXPECT_EQ(model().lastNotice(), "second") << "the first notice's expiry must not clear it";
   advance(2.4);
@@ -811,14 +811,14 @@ TEST_F(AppModelLibraryTest, TimelineKeepsItsFrameOrMovesToTheNewest) {
   model().setTimelineIndex(1);
   const std::int64_t current = model().timelineStamps()[1].id;
 
-  model().library()->store(frame(startMoment() - Seconds(7200), "An earlier frame"));
+  inside().library()->store(frame(startMoment() - Seconds(7200), "An earlier frame"));
   model().loadTimeline(true);
   settle();
   ASSERT_EQ(model().timelineStamps().size(), 4u);
   EXPECT_EQ(model().timelineIndex(), 2);
   EXPECT_EQ(model().timelineStamps()[2].id, current);
 
-  model().library()->remove({current});
+  inside().library()->remove({current});
   model().loadTimeline(true);
   settle();
   ASSERT_EQ(model().timelineStamps().size(), 3u);

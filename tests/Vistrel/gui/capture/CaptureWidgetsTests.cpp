@@ -20,6 +20,7 @@
 #include "Vistrel/model/AppModel.h"
 #include "VistrelKit/base/Texts.h"
 #include "VistrelKit/keys/MemoryKeyStore.h"
+#include "tests/Vistrel/model/AppModelTestAccess.h"
 #include "tests/Vistrel/model/FakeClock.h"
 #include "tests/Vistrel/platform/FakeProbes.h"
 #include "tests/support/TemporaryFolder.h"
@@ -73,7 +74,7 @@ class CaptureWidgets : public ::testing::Test {
     env.calendar = Calendar::utc();
     env.saveSettings = false;
     model = std::make_unique<AppModel>(std::move(env));
-    model->applyShortcut();
+    AppModelTestAccess{*model}.applyShortcut();
   }
 
   testing::TemporaryFolder folder;
@@ -206,18 +207,18 @@ TEST_F(CaptureWidgets, TheShortcutWarningSaysWhetherItIsTakenOrImpossibleHere) {
   CapturePane pane(*model);
   EXPECT_TRUE(pane.shortcutWarning()->isHidden());
   grabber_->answer = HotkeyGrabber::Result::taken;
-  model->applyShortcut();
+  AppModelTestAccess{*model}.applyShortcut();
   EXPECT_FALSE(pane.shortcutWarning()->isHidden());
   EXPECT_EQ(pane.shortcutWarning()->accessibleName().toStdString(),
             "Another app already uses Ctrl+Alt+Super+P. Pick a different shortcut.");
   grabber_->answer = HotkeyGrabber::Result::unavailable;
-  model->applyShortcut();
+  AppModelTestAccess{*model}.applyShortcut();
   EXPECT_FALSE(pane.shortcutWarning()->isHidden());
   EXPECT_EQ(pane.shortcutWarning()->accessibleName().toStdString(),
             "This desktop gives apps no global shortcuts, so the shortcut does nothing here. "
             "Pause from the tray menu instead.");
   grabber_->answer = HotkeyGrabber::Result::grabbed;
-  model->applyShortcut();
+  AppModelTestAccess{*model}.applyShortcut();
   EXPECT_TRUE(pane.shortcutWarning()->isHidden());
 }
 

@@ -17,6 +17,7 @@
 #include "Vistrel/gui/shell/TrayMenu.h"
 #include "Vistrel/gui/update/UpdateChecker.h"
 #include "VistrelKit/keys/MemoryKeyStore.h"
+#include "tests/Vistrel/model/AppModelTestAccess.h"
 #include "tests/Vistrel/model/FakeClock.h"
 #include "tests/Vistrel/platform/FakeProbes.h"
 #include "tests/support/TemporaryFolder.h"
@@ -135,7 +136,7 @@ TEST_F(ShellWidgets, TrayMenuKeepsItsEntriesWhenOnlyTheStatusChanges) {
   };
   setCapture(true);
   probes->state().lockedOrAsleep = true;
-  model->tick();
+  AppModelTestAccess{*model}.tick();
   menu.rebuild();
   QAction* search = entry(QStringLiteral("Search History\u2026"));
   ASSERT_NE(search, nullptr);
@@ -143,7 +144,7 @@ TEST_F(ShellWidgets, TrayMenuKeepsItsEntriesWhenOnlyTheStatusChanges) {
 
   probes->state().lockedOrAsleep = false;
   probes->state().frontUnknown = true;
-  model->tick();
+  AppModelTestAccess{*model}.tick();
   menu.rebuild();
   EXPECT_NE(menu.actions().first()->text(), before);
   EXPECT_EQ(menu.actions().first()->text().toStdString(), model->statusLine());

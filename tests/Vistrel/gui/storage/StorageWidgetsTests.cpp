@@ -19,6 +19,7 @@
 #include "Vistrel/model/AppModel.h"
 #include "VistrelKit/keys/MemoryKeyStore.h"
 #include "VistrelKit/settings/ConfigFile.h"
+#include "tests/Vistrel/model/AppModelTestAccess.h"
 #include "tests/Vistrel/model/FakeClock.h"
 #include "tests/Vistrel/platform/FakeProbes.h"
 #include "tests/support/TemporaryFolder.h"
@@ -98,7 +99,7 @@ TEST_F(StorageWidgets, PickerChoicesReadAsDaysAndWholeGigabytes) {
 
 TEST_F(StorageWidgets, CancellingTheConfirmationDeletesNothing) {
   auto model = makeModel({});
-  ASSERT_TRUE(model->openLibrary(true));
+  ASSERT_TRUE(AppModelTestAccess{*model}.openLibrary(true));
   StoragePane pane(*model);
   pane.askToDeleteEverything();
   ASSERT_NE(pane.confirmation(), nullptr);
@@ -108,7 +109,7 @@ TEST_F(StorageWidgets, CancellingTheConfirmationDeletesNothing) {
             "All 0 frames and the encryption key are removed. This can\u2019t be undone.");
   pane.confirmation()->button(QMessageBox::Cancel)->click();
   EXPECT_FALSE(pane.confirmAll());
-  EXPECT_NE(model->library(), nullptr);
+  EXPECT_TRUE(model->isLibraryOpen());
   EXPECT_NE(keys->load(), std::nullopt);
 }
 

@@ -12,6 +12,7 @@
 #include "Vistrel/gui/timeline/TimelinePane.h"
 #include "VistrelKit/imaging/Imaging.h"
 #include "VistrelKit/keys/MemoryKeyStore.h"
+#include "tests/Vistrel/model/AppModelTestAccess.h"
 #include "tests/Vistrel/model/FakeClock.h"
 #include "tests/Vistrel/platform/FakeProbes.h"
 #include "tests/support/TemporaryFolder.h"
@@ -76,7 +77,7 @@ class TimelineWidgets : public ::testing::Test {
     env.calendar = Calendar::utc();
     env.saveSettings = false;
     model = std::make_unique<AppModel>(std::move(env));
-    model->openLibrary(false);
+    AppModelTestAccess{*model}.openLibrary(false);
     settle();
     model->setTimelineDay(day);
     FrameLoader::Sources sources = FrameLoader::fromModel(*model);
@@ -103,7 +104,7 @@ class TimelineWidgets : public ::testing::Test {
     while (quietRounds < 2) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "background work did not finish";
       QCoreApplication::processEvents(QEventLoop::AllEvents);
-      if (model && model->pendingBackgroundJobs() > 0) {
+      if (model && AppModelTestAccess{*model}.pendingBackgroundJobs() > 0) {
         quietRounds = 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       } else {
