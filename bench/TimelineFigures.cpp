@@ -86,6 +86,20 @@ void printFigure(const char* what, std::vector<double> samples) {
               samples[samples.size() / 2], samples.back(), samples.size());
 }
 
+// The system's clock with the days of UTC, in which the frames were laid out, whatever the
+// machine's zone.
+class UtcClock final : public Clock {
+ public:
+  Date now() override { return system_.now(); }
+  Calendar calendar() override { return Calendar::utc(); }
+  void after(double seconds, QObject* context, std::function<void()> action) override {
+    system_.after(seconds, context, std::move(action));
+  }
+
+ private:
+  SystemClock system_;
+};
+
 int run() {
   const int dayFrames = 2000;
   const char* otherSetting = std::getenv("VISTREL_BENCH_OTHER_FRAMES");
@@ -141,8 +155,7 @@ int run() {
   env.probes = std::make_shared<testing::FakeProbes>();
   env.hotkeys = std::make_unique<NoGrab>();
   env.clipboard = std::make_shared<UnavailableClipboard>();
-  env.clock = std::make_shared<SystemClock>();
-  env.calendar = calendar;
+  env.clock = std::make_shared<UtcClock>();
   env.saveSettings = false;
   AppModel model(std::move(env));
   AppModelTestAccess{model}.openLibrary(false);

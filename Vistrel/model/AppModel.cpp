@@ -95,6 +95,7 @@ AppModel::AppModel(AppEnvironment environment, QObject* parent)
   if (QCoreApplication* application = QCoreApplication::instance())
     connect(application, &QCoreApplication::aboutToQuit, this, &AppModel::shutdown);
   timelineDay_ = env_.clock->now();
+  zoneID_ = env_.clock->calendar().zoneID();
   lastCleanup_ = distantPast;
   searchedQuery_ = SearchQuery::parse("");
   pool_.setMaxThreadCount(4);
@@ -344,6 +345,26 @@ std::string AppModel::formatStandard(Date date) const {
   return QLocale::system().toString(localTime(date), format).toStdString();
 }
 
+// MARK: - Calendar
+
+Calendar AppModel::calendar() {
+  Calendar current = env_.clock->calendar();
+  if (std::string zone = current.zoneID(); zone != zoneID_) {
+    zoneID_ = std::move(zone);
+    // Reacted to later, so that whoever asked is not re-entered in the middle of its own work.
+    QMetaObject::invokeMethod(this, &AppModel::zoneChanged, Qt::QueuedConnection);
+  }
+  return current;
+}
+
+void AppModel::zoneChanged() {
+  Q_EMIT calendarChanged();
+  refreshStats();
+  if (range_ != DateRange::all)
+    runSearch(true);
+  loadTimeline(true);
+}
+
 // MARK: - Start-up and shut-down
 
 void AppModel::start() {
@@ -388,7 +409,7 @@ bool AppModel::openLibrary(bool create) {
     return false;
   std::shared_ptr<FrameLibrary> opened;
   try {
-    opened = FrameLibrary::open(env_.dataFolder, *env_.keyStore, create, env_.calendar);
+    opened = FrameLibrary::open(env_.dataFolder, *env_.keyStore, create, calendar());
   } catch (const VistrelCryptoError& error) {
     setLibraryProblem(error.kind() == VistrelCryptoError::Kind::wrongKey
                           ? texts::keyMissingProblem(keyPlace())
@@ -447,10 +468,15 @@ void AppModel::refreshStats() {
   const std::uint64_t used = libraryGeneration_;
   const std::uint64_t request = ++statsRequest_;
   inBackground<Result>(
-      [library = library_, now = env_.clock->now()] {
+      [library = library_, now = env_.clock->now(), calendar = calendar()] {
         Result result;
         try {
           result.stats = library->stats(now);
+          // The library counts today in the zone it was opened in; after a change of zone
+          // today is the new zone's day.
+          if (calendar.zoneID() != library->calendar().zoneID())
+            result.stats->today =
+                std::int64_t(library->stamps(calendar.startOfDay(now), Date::max()).size());
         } catch (const std::exception&) {
         }
         try {
@@ -477,7 +503,7 @@ void AppModel::runSearch(bool immediate) {
   auto job = std::make_shared<Job>();
   searchTask_ = job;
   SearchQuery query = SearchQuery::parse(searchText_);
-  const std::optional<Date> earliest = earliestDate(range_, env_.clock->now(), env_.calendar);
+  const std::optional<Date> earliest = earliestDate(range_, env_.clock->now(), calendar());
   auto search = [this, job, query = std::move(query), tag = appFilter_, earliest] {
     if (job->isCancelled() || !library_)
       return;
@@ -510,7 +536,11 @@ void AppModel::loadTimeline(bool keepPosition) {
   }
   const std::uint64_t used = libraryGeneration_;
   inBackground<std::optional<std::vector<FrameStamp>>>(
-      [library = library_, day = timelineDay_] { return std::optional(library->dayStamps(day)); },
+      [library = library_, day = timelineDay_, calendar = calendar()] {
+        const Date start = calendar.startOfDay(day);
+        const Date end = calendar.addingDays(start, 1).value_or(start + Seconds(86400.0));
+        return std::optional(library->stamps(start, end));
+      },
       [this, used, request, keepPosition](std::optional<std::vector<FrameStamp>> result) {
         // Answers can come back in any order; only the newest request's stamps are shown.
         if (libraryGeneration_ != used || request != timelineRequest_)
@@ -537,25 +567,83 @@ void AppModel::loadTimeline(bool keepPosition) {
       });
 }
 
-void AppModel::loadSummary(std::int64_t id, SearchQuery query,
-                           std::function<void(std::optional<FrameSummary>)> done) {
+JobHandle AppModel::beginLoad(QObject* context, LoadKind kind) {
+  const auto [entry, inserted] = loads_.try_emplace(context);
+  if (inserted) {
+    // A screen that goes away takes its requests with it.
+    entry->second.destroyed = connect(context, &QObject::destroyed, this, [this, context] {
+      const auto found = loads_.find(context);
+      if (found == loads_.end())
+        return;
+      cancel(found->second.summary);
+      cancel(found->second.image);
+      loads_.erase(found);
+    });
+  }
+  JobHandle& slot = kind == LoadKind::summary ? entry->second.summary : entry->second.image;
+  cancel(slot);
+  slot = std::make_shared<Job>();
+  return slot;
+}
+
+void AppModel::endLoad(QObject* context, LoadKind kind, const JobHandle& job) {
+  const auto found = loads_.find(context);
+  if (found == loads_.end())
+    return;
+  JobHandle& slot = kind == LoadKind::summary ? found->second.summary : found->second.image;
+  if (slot == job)
+    slot.reset();
+  if (!found->second.summary && !found->second.image) {
+    disconnect(found->second.destroyed);
+    loads_.erase(found);
+  }
+}
+
+template <typename Value>
+void AppModel::loadForScreen(QObject* context, LoadKind kind,
+                             std::function<std::optional<Value>(FrameLibrary&)> work,
+                             std::function<void(std::optional<Value>)> done) {
+  if (!context)
+    context = this;
+  const JobHandle job = beginLoad(context, kind);
+  auto finish = [this, job, context, kind, done = std::move(done)](std::optional<Value> value) {
+    if (job->isCancelled())
+      return;
+    endLoad(context, kind, job);
+    done(std::move(value));
+  };
   if (!library_) {
-    done(std::nullopt);
+    // Answered later even now, so a screen never sees its callback run inside its own call.
+    QMetaObject::invokeMethod(
+        this, [finish] { finish(std::nullopt); }, Qt::QueuedConnection);
     return;
   }
-  inBackground<std::optional<FrameSummary>>(
-      [library = library_, id, query = std::move(query)] { return library->summary(id, query); },
+  const std::uint64_t used = libraryGeneration_;
+  inBackground<std::optional<Value>>(
+      [library = library_, work = std::move(work)] { return work(*library); },
+      [this, used, finish](std::optional<Value> value) {
+        // A frame read from a library closed, deleted or reopened meanwhile belongs to no
+        // history the screens show.
+        if (libraryGeneration_ != used || !library_)
+          value.reset();
+        finish(std::move(value));
+      });
+}
+
+void AppModel::loadSummary(std::int64_t id, SearchQuery query, QObject* context,
+                           std::function<void(std::optional<FrameSummary>)> done) {
+  loadForScreen<FrameSummary>(
+      context, LoadKind::summary,
+      [id, query = std::move(query)](FrameLibrary& library) { return library.summary(id, query); },
       std::move(done));
 }
 
-void AppModel::loadImage(std::int64_t id, std::function<void(std::optional<Image>)> done) {
-  if (!library_) {
-    done(std::nullopt);
-    return;
-  }
-  inBackground<std::optional<Image>>(
-      [library = library_, id]() -> std::optional<Image> {
-        const std::optional<Bytes> bytes = library->image(id);
+void AppModel::loadImage(std::int64_t id, QObject* context,
+                         std::function<void(std::optional<Image>)> done) {
+  loadForScreen<Image>(
+      context, LoadKind::image,
+      [id](FrameLibrary& library) -> std::optional<Image> {
+        const std::optional<Bytes> bytes = library.image(id);
         if (!bytes)
           return std::nullopt;
         return Imaging::decode(*bytes);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -79,9 +80,8 @@ struct AppEnvironment {
   std::shared_ptr<Clipboard> clipboard;
   std::shared_ptr<LoginItem> loginItem;
   std::shared_ptr<RunningApps> runningApps;  // null: nothing is known to run
-  std::shared_ptr<Clock> clock;
-  Calendar calendar = Calendar::systemDefault();
-  RecorderFactory makeRecorder;  // empty: a Recorder with its own text recognizer
+  std::shared_ptr<Clock> clock;              // also gives the calendar of the system's current zone
+  RecorderFactory makeRecorder;              // empty: a Recorder with its own text recognizer
   // Times of day in the user's short format (paused until) and standard format with seconds
   // (last change saved). Empty: the system locale's formats.
   ShortTimeFormatter shortTime;
@@ -186,11 +186,15 @@ class AppModel : public QObject {
   void loadTimeline(bool keepPosition);
   void cleanUpNow();
   void saveNow();
-  // Answered on the main thread; none when no library is open, the call fails or (for the
-  // image) the bytes do not decode.
-  void loadSummary(std::int64_t id, SearchQuery query,
+  // A frame's summary for the query, and its decoded image, for the screen `context`. Always
+  // answered later on the main thread, never inside the call: none when no library is open, the
+  // call fails, (for the image) the bytes do not decode, or the library was closed, deleted or
+  // reopened meanwhile. A newer request of the same kind from the same context cancels the older
+  // one, and a context that is destroyed cancels its requests; a cancelled request's `done`
+  // never runs.
+  void loadSummary(std::int64_t id, SearchQuery query, QObject* context,
                    std::function<void(std::optional<FrameSummary>)> done);
-  void loadImage(std::int64_t id, std::function<void(std::optional<Image>)> done);
+  void loadImage(std::int64_t id, QObject* context, std::function<void(std::optional<Image>)> done);
 
   // Pausing. Minutes, or none for "until resumed".
   void pause(std::optional<double> minutes);
@@ -220,9 +224,11 @@ class AppModel : public QObject {
 
   const std::filesystem::path& dataFolder() const { return env_.dataFolder; }
   // The clock the model's jobs wait on and the calendar its days follow, for screens whose own
-  // delays and hours must agree with the model's.
+  // delays and hours must agree with the model's. The calendar is the system's current zone's: a
+  // change of zone is noticed here and at every capture tick, and announced by calendarChanged
+  // (after which the model has reloaded what depends on the day).
   const std::shared_ptr<Clock>& clock() const { return env_.clock; }
-  const Calendar& calendar() const { return env_.calendar; }
+  Calendar calendar();
 
  Q_SIGNALS:
   void configChanged();
@@ -248,6 +254,7 @@ class AppModel : public QObject {
   void timelineDayChanged();
   void timelineStampsChanged();
   void timelineIndexChanged();
+  void calendarChanged();
   // Derived values that changed with one of the fields above.
   void statusLineChanged();
   void isRecordingChanged();
@@ -276,6 +283,21 @@ class AppModel : public QObject {
   // One capture attempt; `done` runs on the main thread when it has finished.
   void tick(std::function<void(const TickReport&)> done = {});
   void togglePause();
+
+  // The screens' frame loads: at most one of each kind per context.
+  enum class LoadKind { summary, image };
+  struct ContextLoads {
+    JobHandle summary;
+    JobHandle image;
+    QMetaObject::Connection destroyed;
+  };
+  // Starts a load for `context`, cancelling its older one of the same kind.
+  JobHandle beginLoad(QObject* context, LoadKind kind);
+  void endLoad(QObject* context, LoadKind kind, const JobHandle& job);
+  template <typename Value>
+  void loadForScreen(QObject* context, LoadKind kind,
+                     std::function<std::optional<Value>(FrameLibrary&)> work,
+                     std::function<void(std::optional<Value>)> done);
 
   // Runs `work` on a worker thread and `apply` with its result on the main thread. The work
   // drops everything it captured before the result travels back, so once the pool is idle no
@@ -314,6 +336,7 @@ class AppModel : public QObject {
   void schedulePauseEnd();
   void resetRecorderInBackground();
   void refreshAfterDeletion();
+  void zoneChanged();
   void runCleanup(bool automatic);
 
   AppEnvironment env_;
@@ -366,6 +389,9 @@ class AppModel : public QObject {
   std::uint64_t statsRequest_ = 0;
   // The frame showInTimeline asked for, selected by the next timeline answer that has it.
   std::optional<std::int64_t> timelineFocus_;
+  std::map<const QObject*, ContextLoads> loads_;
+  // The time zone the model's days followed last.
+  std::string zoneID_;
   // True from deleteEverything until its files are gone; no library opens meanwhile.
   bool destroying_ = false;
   QThreadPool pool_;  // last member: destroyed (and drained) first

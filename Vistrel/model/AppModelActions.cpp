@@ -51,7 +51,7 @@ void AppModel::refreshAfterDeletion() {
 void AppModel::deleteRecent(std::optional<double> minutes) {
   if (!library_)
     return;
-  const DeletionSpan span = recentDeletionSpan(minutes, env_.clock->now(), env_.calendar);
+  const DeletionSpan span = recentDeletionSpan(minutes, env_.clock->now(), calendar());
   const std::uint64_t used = libraryGeneration_;
   inBackground<JobResult<std::int64_t>>(
       [library = library_, span] {

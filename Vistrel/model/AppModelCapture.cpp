@@ -74,6 +74,8 @@ void AppModel::finishTick(const TickReport& report,
 
 void AppModel::tick(std::function<void(const TickReport&)> done) {
   const Date now = env_.clock->now();
+  // Notices a change of time zone even while no screen asks for the calendar.
+  calendar();
   const auto skipped = [&](SkipReason reason) {
     setSkip(reason);
     TickReport report;
@@ -274,7 +276,7 @@ void AppModel::pause(std::optional<double> minutes) {
 void AppModel::pauseUntilTomorrow() {
   const Date now = env_.clock->now();
   VistrelConfig paused = config_;
-  paused.pausedUntil = env_.calendar.startOfDay(now + Seconds(86400));
+  paused.pausedUntil = calendar().startOfDay(now + Seconds(86400));
   setConfig(std::move(paused));
   setSkip(SkipReason::paused(config_.pausedUntil));
   showNotice(skip_ ? skip_->message([this](Date date) { return formatShort(date); })

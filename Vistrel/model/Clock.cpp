@@ -1,5 +1,6 @@
 #include "Vistrel/model/Clock.h"
 
+#include <QTimeZone>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -9,6 +10,18 @@ namespace vistrel {
 
 Date SystemClock::now() {
   return vistrel::now();
+}
+
+Calendar SystemClock::calendar() {
+  // Qt reads TZ and notices a replaced /etc/localtime on every call, cheaply.
+  const QByteArray zone = QTimeZone::systemTimeZoneId();
+  if (!calendar_ || zone != zoneID_) {
+    zoneID_ = zone;
+    calendar_ = Calendar::named(zone.toStdString());
+    if (!calendar_)
+      calendar_ = Calendar::systemDefault();
+  }
+  return *calendar_;
 }
 
 void SystemClock::after(double seconds, QObject* context, std::function<void()> action) {

@@ -4,7 +4,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -177,7 +176,6 @@ void FrameDetailView::setOpenFrame(OpenFrame open) {
 }
 
 void FrameDetailView::load() {
-  const std::uint64_t generation = ++generation_;
   summary_.reset();
   image_.reset();
   actualSize_->setChecked(false);
@@ -185,21 +183,20 @@ void FrameDetailView::load() {
   canvas_->setLines({});
   canvas_->setQuery(open_.query);
   showSummary();
-  QPointer<FrameDetailView> self(this);
-  model_.loadSummary(open_.id, open_.query,
-                     [self, generation](std::optional<FrameSummary> summary) {
-                       if (!self || self->generation_ != generation || !summary)
-                         return;
-                       self->summary_ = std::move(summary);
-                       self->showSummary();
-                       Q_EMIT self->summaryLoaded();
-                     });
-  model_.loadImage(open_.id, [self, generation](std::optional<Image> image) {
-    if (!self || self->generation_ != generation || !image || image->empty())
+  // The model drops this view's older loads and answers nothing once the view is gone.
+  model_.loadSummary(open_.id, open_.query, this, [this](std::optional<FrameSummary> summary) {
+    if (!summary)
       return;
-    self->image_ = std::move(image);
-    self->canvas_->setImage(toQImage(*self->image_));
-    Q_EMIT self->imageLoaded();
+    summary_ = std::move(summary);
+    showSummary();
+    Q_EMIT summaryLoaded();
+  });
+  model_.loadImage(open_.id, this, [this](std::optional<Image> image) {
+    if (!image || image->empty())
+      return;
+    image_ = std::move(image);
+    canvas_->setImage(toQImage(*image_));
+    Q_EMIT imageLoaded();
   });
 }
 

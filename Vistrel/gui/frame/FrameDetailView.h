@@ -66,7 +66,6 @@ class FrameDetailView : public QWidget {
   std::optional<FrameSummary> summary_;
   std::optional<Image> image_;
   // Numbers the loads, so that an answer for a frame no longer shown is dropped.
-  std::uint64_t generation_ = 0;
 
   QLabel* icon_;
   QLabel* appName_;

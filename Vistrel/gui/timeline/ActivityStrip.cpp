@@ -78,6 +78,13 @@ ActivityStrip::ActivityStrip(TimelineTime time, QWidget* parent)
   }
 }
 
+void ActivityStrip::setTime(TimelineTime time) {
+  time_ = std::move(time);
+  // The same stamps fall into other hours now.
+  countedStamps_.clear();
+  counts_ = {};
+}
+
 void ActivityStrip::show(const std::vector<FrameStamp>& stamps, Date day,
                          std::optional<Date> current) {
   // Stepping through a day changes only the current hour; the counts of a long day are read

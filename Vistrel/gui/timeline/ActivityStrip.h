@@ -56,6 +56,8 @@ class ActivityStrip : public QWidget {
 
   // The day's stamps (oldest first), a moment of the shown day, and the current frame's time.
   void show(const std::vector<FrameStamp>& stamps, Date day, std::optional<Date> current);
+  // Reads hours in another zone from the next show on.
+  void setTime(TimelineTime time);
 
   std::function<void(int hour)> jump;
 

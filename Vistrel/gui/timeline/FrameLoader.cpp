@@ -4,11 +4,12 @@ namespace vistrel {
 
 FrameLoader::Sources FrameLoader::fromModel(AppModel& model) {
   return Sources{
-      [&model](std::int64_t id, std::function<void(std::optional<FrameSummary>)> done) {
-        model.loadSummary(id, SearchQuery{}, std::move(done));
+      [&model](QObject* context, std::int64_t id,
+               std::function<void(std::optional<FrameSummary>)> done) {
+        model.loadSummary(id, SearchQuery{}, context, std::move(done));
       },
-      [&model](std::int64_t id, std::function<void(std::optional<Image>)> done) {
-        model.loadImage(id, std::move(done));
+      [&model](QObject* context, std::int64_t id, std::function<void(std::optional<Image>)> done) {
+        model.loadImage(id, context, std::move(done));
       },
   };
 }
@@ -40,11 +41,11 @@ void FrameLoader::restart(std::optional<std::int64_t> id) {
   clock_->after(delay, this, [this, alive, id = *id] {
     if (!alive())
       return;
-    sources_.summary(id, [this, alive](std::optional<FrameSummary> summary) {
+    sources_.summary(this, id, [this, alive](std::optional<FrameSummary> summary) {
       if (alive())
         setSummary(std::move(summary));
     });
-    sources_.image(id, [this, alive](std::optional<Image> image) {
+    sources_.image(this, id, [this, alive](std::optional<Image> image) {
       if (alive())
         setImage(std::move(image));
     });

@@ -26,10 +26,12 @@ class FrameLoader : public QObject {
  public:
   static constexpr double delay = 0.06;
 
-  // Where summaries and images come from; each answers on the main thread.
+  // Where summaries and images come from, asked for by the loader (the context); each answers
+  // on the main thread.
   struct Sources {
-    std::function<void(std::int64_t, std::function<void(std::optional<FrameSummary>)>)> summary;
-    std::function<void(std::int64_t, std::function<void(std::optional<Image>)>)> image;
+    std::function<void(QObject*, std::int64_t, std::function<void(std::optional<FrameSummary>)>)>
+        summary;
+    std::function<void(QObject*, std::int64_t, std::function<void(std::optional<Image>)>)> image;
   };
   // The model's loadSummary (with an empty query) and loadImage.
   static Sources fromModel(AppModel& model);

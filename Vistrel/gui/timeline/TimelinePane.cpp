@@ -57,6 +57,12 @@ TimelinePane::TimelinePane(AppModel& model, FrameLoader::Sources sources, QWidge
   connect(&model_, &AppModel::timelineStampsChanged, this, &TimelinePane::showFrames);
   connect(&model_, &AppModel::timelineIndexChanged, this, &TimelinePane::showFrames);
   connect(&model_, &AppModel::libraryChanged, this, &TimelinePane::showFrames);
+  connect(&model_, &AppModel::calendarChanged, this, [this] {
+    time_ = TimelineTime(model_.calendar());
+    strip_->setTime(time_);
+    showDay();
+    showFrames();
+  });
   connect(&loader_, &FrameLoader::summaryChanged, this, &TimelinePane::showSummary);
   connect(&loader_, &FrameLoader::imageChanged, this,
           [this] { frameView_->setImage(loader_.image()); });

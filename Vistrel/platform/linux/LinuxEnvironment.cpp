@@ -31,7 +31,6 @@ AppEnvironment makeLinuxEnvironment(const LinuxEnvironmentOptions& options) {
     env.clipboard = std::make_shared<UnavailableClipboard>();
   env.loginItem = std::make_shared<XdgAutostart>(options.executable);
   env.clock = std::make_shared<SystemClock>();
-  env.calendar = Calendar::systemDefault();
   env.ownBundleID = ownApplicationID;
   return env;
 }

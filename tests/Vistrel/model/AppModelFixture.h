@@ -128,7 +128,6 @@ class AppModelTest : public ::testing::Test {
       env.loginItem = loginItem;
       env.runningApps = runningApps;
       env.clock = clock;
-      env.calendar = Calendar::utc();
       env.makeRecorder = [this](std::shared_ptr<FrameLibrary> library, int maxWidth) {
         ++recordersMade;
         return std::make_shared<Recorder>(

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -825,19 +826,137 @@ TEST_F(AppModelLibraryTest, TimelineKeepsItsFrameOrMovesToTheNewest) {
   EXPECT_EQ(model().timelineIndex(), 2);
 }
 
-TEST_F(AppModelLibraryTest, SummaryAndImageLoadOffTheMainThread) {
+TEST_F(AppModelLibraryTest, AChangeOfTimeZoneWhileRunningMovesTodayForTheSearchTimelineAndCounts) {
+  // 23:00 UTC the evening before: yesterday in UTC, but already today in Tokyo (UTC+9).
+  inside().library()->store(frame(startMoment() - Seconds(11 * 3600), "Late invoice"));
+  model().setRange(DateRange::today);
+  model().runSearch(true);
+  model().loadTimeline(false);
+  inside().refreshStats();
+  settle();
+  ASSERT_EQ(model().hits().size(), 3u);
+  ASSERT_EQ(model().timelineStamps().size(), 3u);
+  ASSERT_EQ(model().stats().today, 3);
+
+  int announced = 0;
+  QObject::connect(&model(), &AppModel::calendarChanged, &model(), [&] { ++announced; });
+  clock->setCalendar(*Calendar::named("Asia/Tokyo"));
+  EXPECT_EQ(model().calendar().zoneID(), "Asia/Tokyo");
+  settle();
+  EXPECT_EQ(announced, 1);
+  EXPECT_EQ(model().hits().size(), 4u);
+  EXPECT_EQ(model().timelineStamps().size(), 4u);
+  EXPECT_EQ(model().stats().today, 4);
+}
+
+TEST_F(AppModelTest, ACaptureTickNoticesAChangedTimeZone) {
+  model().start();
+  settle();
+  int announced = 0;
+  QObject::connect(&model(), &AppModel::calendarChanged, &model(), [&] { ++announced; });
+  clock->setCalendar(*Calendar::named("Europe/Berlin"));
+  inside().tick();
+  settle();
+  EXPECT_EQ(announced, 1);
+  inside().tick();
+  settle();
+  EXPECT_EQ(announced, 1) << "the same zone is no change";
+}
+
+TEST(SystemClock, FollowsTheZoneTheSystemIsSetTo) {
+  SystemClock clock;
+  {
+    ScopedEnvironment zone("TZ", "Asia/Tokyo");
+    EXPECT_EQ(clock.calendar().zoneID(), "Asia/Tokyo");
+  }
+  ScopedEnvironment zone("TZ", "America/New_York");
+  EXPECT_EQ(clock.calendar().zoneID(), "America/New_York");
+}
+
+TEST_F(AppModelLibraryTest, SummaryAndImageLoadOffTheMainThreadAndNeverInsideTheCall) {
   const std::int64_t id = model().hits().at(0).id;
-  std::optional<FrameSummary> summary;
-  model().loadSummary(id, SearchQuery::parse("overdue"),
+  QObject screen;
+  std::optional<std::optional<FrameSummary>> summary;
+  model().loadSummary(id, SearchQuery::parse("overdue"), &screen,
                       [&](std::optional<FrameSummary> s) { summary = std::move(s); });
   std::optional<std::optional<Image>> image;
   // The fixture's bytes are not a real JPEG, so the image does not decode.
-  model().loadImage(id, [&](std::optional<Image> i) { image = std::move(i); });
+  model().loadImage(id, &screen, [&](std::optional<Image> i) { image = std::move(i); });
+  EXPECT_FALSE(summary.has_value());
+  EXPECT_FALSE(image.has_value());
   settle();
-  ASSERT_TRUE(summary.has_value());
-  EXPECT_EQ(summary->matchingLines, std::vector<int>{0});
+  ASSERT_TRUE(summary.has_value()) << "a summary and an image of one screen run side by side";
+  ASSERT_TRUE(summary->has_value());
+  EXPECT_EQ((*summary)->matchingLines, std::vector<int>{0});
   ASSERT_TRUE(image.has_value());
   EXPECT_EQ(*image, std::nullopt);
+}
+
+TEST_F(AppModelTest, WithoutALibraryALoadAnswersNoneButStillLater) {
+  model().start();
+  settle();
+  ASSERT_FALSE(model().isLibraryOpen());
+  QObject screen;
+  std::optional<std::optional<FrameSummary>> summary;
+  model().loadSummary(1, SearchQuery{}, &screen,
+                      [&](std::optional<FrameSummary> s) { summary = std::move(s); });
+  EXPECT_FALSE(summary.has_value());
+  settle();
+  ASSERT_TRUE(summary.has_value());
+  EXPECT_EQ(*summary, std::nullopt);
+}
+
+TEST_F(AppModelLibraryTest, AskingAgainCancelsTheScreensOlderRequest) {
+  const std::vector<FrameSummary> hits = model().hits();
+  QObject screen;
+  QObject otherScreen;
+  std::vector<std::int64_t> answered;
+  const auto load = [&](QObject& context, std::int64_t id) {
+    model().loadSummary(id, SearchQuery{}, &context,
+                        [&answered, id](std::optional<FrameSummary> s) {
+                          EXPECT_TRUE(s.has_value());
+                          answered.push_back(id);
+                        });
+  };
+  load(screen, hits[0].id);
+  load(screen, hits[1].id);
+  load(otherScreen, hits[2].id);
+  settle();
+  std::sort(answered.begin(), answered.end());
+  std::vector<std::int64_t> expected{hits[1].id, hits[2].id};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(answered, expected) << "only the first screen's older request is dropped";
+}
+
+TEST_F(AppModelLibraryTest, AScreenThatGoesAwayGetsNoAnswer) {
+  const std::int64_t id = model().hits().at(0).id;
+  int answers = 0;
+  {
+    QObject screen;
+    model().loadSummary(id, SearchQuery{}, &screen,
+                        [&](std::optional<FrameSummary>) { ++answers; });
+    model().loadImage(id, &screen, [&](std::optional<Image>) { ++answers; });
+  }
+  auto kept = std::make_unique<QObject>();
+  model().loadImage(id, kept.get(), [&](std::optional<Image>) { ++answers; });
+  settle();
+  EXPECT_EQ(answers, 1);
+}
+
+TEST_F(AppModelLibraryTest, ALoadFromALibraryDeletedMeanwhileAnswersNone) {
+  change([](VistrelConfig& config) { config.captureEnabled = true; });
+  settle();
+  const std::int64_t id = model().hits().at(0).id;
+  QObject screen;
+  std::optional<std::optional<FrameSummary>> summary;
+  model().loadSummary(id, SearchQuery{}, &screen,
+                      [&](std::optional<FrameSummary> s) { summary = std::move(s); });
+  // Capture is on, so a new, empty library is open again by the time the answer arrives.
+  model().deleteEverything();
+  settle();
+  ASSERT_TRUE(model().isLibraryOpen());
+  ASSERT_TRUE(summary.has_value());
+  EXPECT_EQ(*summary, std::nullopt) << "the old library's frame must not show";
 }
 
 }  // namespace

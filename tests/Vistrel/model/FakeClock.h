@@ -18,6 +18,7 @@ class FakeClock final : public Clock {
   explicit FakeClock(Date start) : now_(start) {}
 
   Date now() override { return now_; }
+  Calendar calendar() override { return calendar_; }
 
   void after(double seconds, QObject* context, std::function<void()> action) override {
     timers_.push_back(
@@ -52,6 +53,8 @@ class FakeClock final : public Clock {
 
   // Moves only the wall clock, as when the user changes the system time.
   void setNow(Date date) { now_ = date; }
+  // Changes the zone, as when the user picks another time zone while the application runs.
+  void setCalendar(Calendar calendar) { calendar_ = std::move(calendar); }
 
   std::size_t pendingTimers() const { return timers_.size(); }
 
@@ -72,6 +75,7 @@ class FakeClock final : public Clock {
   }
 
   Date now_;
+  Calendar calendar_ = Calendar::utc();
   double monotonic_ = 0;
   std::uint64_t next_ = 0;
   std::vector<Timer> timers_;

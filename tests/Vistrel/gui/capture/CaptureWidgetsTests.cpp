@@ -71,7 +71,6 @@ class CaptureWidgets : public ::testing::Test {
     grabber_ = grabber.get();
     env.hotkeys = std::move(grabber);
     env.clock = std::make_shared<testing::FakeClock>(dateFromSeconds1970(1741514400.0));
-    env.calendar = Calendar::utc();
     env.saveSettings = false;
     model = std::make_unique<AppModel>(std::move(env));
     AppModelTestAccess{*model}.applyShortcut();

@@ -40,7 +40,6 @@ class ShellWidgets : public ::testing::Test {
     env.probes = probes;
     env.hotkeys = std::make_unique<NoGrab>();
     env.clock = clock;
-    env.calendar = Calendar::utc();
     env.saveSettings = false;
     model = std::make_unique<AppModel>(std::move(env));
   }

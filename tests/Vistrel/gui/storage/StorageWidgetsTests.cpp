@@ -44,7 +44,6 @@ class StorageWidgets : public ::testing::Test {
     env.probes = std::make_shared<testing::FakeProbes>();
     env.hotkeys = std::make_unique<NoGrab>();
     env.clock = std::make_shared<testing::FakeClock>(dateFromSeconds1970(1741514400.0));
-    env.calendar = Calendar::utc();
     env.saveSettings = false;
     auto model = std::make_unique<AppModel>(std::move(env));
     model->start();

@@ -74,7 +74,6 @@ class TimelineWidgets : public ::testing::Test {
     env.probes = std::make_shared<testing::FakeProbes>();
     env.hotkeys = std::make_unique<NoGrab>();
     env.clock = clock;
-    env.calendar = Calendar::utc();
     env.saveSettings = false;
     model = std::make_unique<AppModel>(std::move(env));
     AppModelTestAccess{*model}.openLibrary(false);
@@ -82,13 +81,14 @@ class TimelineWidgets : public ::testing::Test {
     model->setTimelineDay(day);
     FrameLoader::Sources sources = FrameLoader::fromModel(*model);
     if (counting) {
-      sources.summary = [this, inner = sources.summary](std::int64_t id, auto done) {
+      sources.summary = [this, inner = sources.summary](QObject* context, std::int64_t id,
+                                                        auto done) {
         summaryLoads.push_back(id);
-        inner(id, std::move(done));
+        inner(context, id, std::move(done));
       };
-      sources.image = [this, inner = sources.image](std::int64_t id, auto done) {
+      sources.image = [this, inner = sources.image](QObject* context, std::int64_t id, auto done) {
         imageLoads.push_back(id);
-        inner(id, std::move(done));
+        inner(context, id, std::move(done));
       };
     }
     pane = std::make_unique<TimelinePane>(*model, std::move(sources));
@@ -169,8 +169,9 @@ TEST_F(TimelineWidgets, AnswersForAnEarlierFrameOrALeftPaneAreDropped) {
   store({at(0, 9, 0), at(0, 10, 0)});
   std::vector<std::function<void(std::optional<FrameSummary>)>> summaries;
   std::vector<std::function<void(std::optional<Image>)>> images;
-  FrameLoader loader(clock, {[&](std::int64_t, auto done) { summaries.push_back(std::move(done)); },
-                             [&](std::int64_t, auto done) { images.push_back(std::move(done)); }});
+  FrameLoader loader(
+      clock, {[&](QObject*, std::int64_t, auto done) { summaries.push_back(std::move(done)); },
+              [&](QObject*, std::int64_t, auto done) { images.push_back(std::move(done)); }});
   loader.restart(ids[0]);
   clock->advance(FrameLoader::delay);
   ASSERT_EQ(summaries.size(), 1u);
