@@ -367,17 +367,45 @@ void AppModel::zoneChanged() {
 
 // MARK: - Start-up and shut-down
 
+namespace {
+
+// Why nothing can be read from the data folder; none when it can, or when there is no folder
+// yet (the first launch, which makes it later).
+std::optional<std::string> dataFolderProblem(const std::filesystem::path& folder) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::file_status status = fs::status(folder, error);
+  if (status.type() == fs::file_type::not_found)
+    return std::nullopt;
+  if (error)
+    return error.message();
+  if (!fs::is_directory(status))
+    return folder.string() + " is not a folder";
+  fs::directory_iterator listing(folder, error);
+  if (error)
+    return error.message();
+  return std::nullopt;
+}
+
+}  // namespace
+
 void AppModel::start() {
-  try {
-    if (std::filesystem::exists(configFile())) {
-      ConfigFile::Reading reading = ConfigFile::readFile(configFile());
-      if (!reading.exact)
-        inexactSettings_ = reading.config;
-      setConfig(std::move(reading.config));
+  std::optional<std::string> problem = dataFolderProblem(env_.dataFolder);
+  if (!problem) {
+    try {
+      if (std::filesystem::exists(configFile())) {
+        ConfigFile::Reading reading = ConfigFile::readFile(configFile());
+        if (!reading.exact)
+          inexactSettings_ = reading.config;
+        setConfig(std::move(reading.config));
+      }
+    } catch (const std::exception& error) {
+      problem = error.what();
     }
-  } catch (const std::exception& error) {
+  }
+  if (problem) {
     // The defaults run instead; the screens say why nothing of the saved state shows.
-    setLibraryProblem("Couldn't read the data folder: " + std::string(error.what()));
+    setLibraryProblem("Couldn't read the data folder: " + *problem);
     refreshScreenAccess();
     applyShortcut();
     setSkip(SkipReason::off());

@@ -118,7 +118,7 @@ class AppModelTest : public ::testing::Test {
   AppModel& model() {
     if (!model_) {
       AppEnvironment env;
-      env.dataFolder = folder.path();
+      env.dataFolder = dataFolder.value_or(folder.path());
       env.keyStore = keyStore ? keyStore : keys;
       env.probes = realProbes ? realProbes : std::shared_ptr<Probes>(probes);
       auto grabber = std::make_unique<FakeGrabber>();
@@ -210,6 +210,8 @@ class AppModelTest : public ::testing::Test {
   }
 
   TemporaryFolder folder;
+  // The model's data folder when set before the model is made; otherwise `folder`.
+  std::optional<std::filesystem::path> dataFolder;
   std::shared_ptr<MemoryKeyStore> keys = std::make_shared<MemoryKeyStore>();
   // Replaces keys as the model's key store when set before the model is made.
   std::shared_ptr<KeyStore> keyStore;

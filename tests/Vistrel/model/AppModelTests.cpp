@@ -83,6 +83,36 @@ TEST_F(AppModelTest, LibraryWhoseKeyIsGoneIsAProblemAndGetsNoNewKey) {
   EXPECT_EQ(inside().pendingBackgroundJobs(), 0) << "no search job without a library";
 }
 
+// Tests run as root, so unreadable permissions would not stop them: these are failures no
+// user can read past.
+class AppModelDataFolderTest : public AppModelTest,
+                               public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(AppModelDataFolderTest, ADataFolderThatCannotBeReadIsALibraryProblemNotAnException) {
+  const std::filesystem::path place = folder.path() / "Vistrel";
+  if (std::string_view(GetParam()) == "file")
+    std::ofstream(place) << "not a folder";
+  else
+    std::filesystem::create_symlink(place, place);  // a link to itself: a loop
+  dataFolder = place;
+  ASSERT_NO_THROW(model().start());
+  settle();
+  ASSERT_TRUE(model().libraryProblem().has_value());
+  EXPECT_TRUE(model().libraryProblem()->starts_with("Couldn't read the data folder: "))
+      << *model().libraryProblem();
+  EXPECT_FALSE(model().isLibraryOpen());
+  EXPECT_EQ(model().statusLine(), "The history can't be opened");
+  EXPECT_EQ(model().skip(), SkipReason::off());
+
+  // Turning capture on cannot make a library there either, and says so instead of throwing.
+  ASSERT_NO_THROW(change([](VistrelConfig& config) { config.captureEnabled = true; }));
+  settle();
+  EXPECT_FALSE(model().isLibraryOpen());
+  EXPECT_TRUE(model().libraryProblem().has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, AppModelDataFolderTest, ::testing::Values("file", "loop"));
+
 TEST_F(AppModelTest, TheKeyPlaceIsTheKeyFileTheStoreReadsElseTheKeyring) {
   EXPECT_EQ(model().keyPlace(), texts::KeyPlace::keyring);
   EXPECT_EQ(model().keyFile(), std::nullopt);
