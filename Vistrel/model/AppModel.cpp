@@ -737,14 +737,17 @@ void AppModel::cleanUpNow() {
   if (!library_)
     return;
   const std::uint64_t used = libraryGeneration_;
-  inBackground<std::optional<std::int64_t>>(
+  inBackground<JobResult<std::int64_t>>(
       [library = library_, policy = config_.retention(), now = env_.clock->now()] {
-        return std::optional(library->cleanup(policy, now));
+        return attempt([&] { return library->cleanup(policy, now); });
       },
-      [this, used](std::optional<std::int64_t> removed) {
+      [this, used](JobResult<std::int64_t> removed) {
         if (libraryGeneration_ != used)
           return;
-        const std::int64_t n = removed.value_or(0);
+        // A cleanup that could not run has not found everything within the limits.
+        if (!removed.value)
+          return showNotice("Couldn't clean up: " + removed.error);
+        const std::int64_t n = *removed.value;
         Q_EMIT cleanupFinished(n);
         refreshStats();
         runSearch(true);

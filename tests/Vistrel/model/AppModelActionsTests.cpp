@@ -204,6 +204,21 @@ TEST_F(AppModelActionsTest, AFailedDeletionSaysSoAndKeepsWhatItCouldNotDelete) {
   EXPECT_EQ(model().stats().frames, 2);
 }
 
+TEST_F(AppModelActionsTest, ACleanupThatCannotRunSaysSoInsteadOfNothingToCleanUp) {
+  startWithFrames({-40 * 86400.0, -60});
+  change([](VistrelConfig& c) { c.retentionDays = 30; });
+  {
+    WriteLock lock(folder.path() / "history.sqlite");
+    model().cleanUpNow();
+    settle();
+    EXPECT_EQ(model().lastNotice(), "Couldn't clean up: SQLite 5: database is locked");
+  }
+  EXPECT_EQ(storedFrames(), 2);
+  model().cleanUpNow();
+  settle();
+  EXPECT_EQ(model().lastNotice(), "Cleaned up 1 frame.");
+}
+
 class KeyRemovalFails final : public MemoryKeyStore {
  public:
   void remove() override { throw std::runtime_error("The keyring is locked."); }
