@@ -536,17 +536,21 @@ void AppModel::runSearch(bool immediate) {
     if (job->isCancelled() || !library_)
       return;
     const std::uint64_t used = libraryGeneration_;
-    inBackground<std::optional<std::vector<FrameSummary>>>(
+    inBackground<JobResult<std::vector<FrameSummary>>>(
         [library = library_, query, tag, earliest] {
-          return std::optional(library->search(query, tag, earliest, std::nullopt, searchLimit));
+          return attempt(
+              [&] { return library->search(query, tag, earliest, std::nullopt, searchLimit); });
         },
-        [this, job, used, query](std::optional<std::vector<FrameSummary>> result) {
+        [this, job, used, query](JobResult<std::vector<FrameSummary>> result) {
           if (job->isCancelled() || libraryGeneration_ != used)
             return;
           if (searchTask_ == job)
             searchTask_.reset();
-          setHits(std::move(result).value_or(std::vector<FrameSummary>{}));
+          setHits(std::move(result.value).value_or(std::vector<FrameSummary>{}));
           setSearchedQuery(query);
+          // No hits because the search failed is not "nothing found".
+          if (!result.value)
+            showNotice("Couldn't search the history: " + result.error);
           Q_EMIT searchFinished();
         });
   };
@@ -563,13 +567,13 @@ void AppModel::loadTimeline(bool keepPosition) {
     return;
   }
   const std::uint64_t used = libraryGeneration_;
-  inBackground<std::optional<std::vector<FrameStamp>>>(
+  inBackground<JobResult<std::vector<FrameStamp>>>(
       [library = library_, day = timelineDay_, calendar = calendar()] {
         const Date start = calendar.startOfDay(day);
         const Date end = calendar.addingDays(start, 1).value_or(start + Seconds(86400.0));
-        return std::optional(library->stamps(start, end));
+        return attempt([&] { return library->stamps(start, end); });
       },
-      [this, used, request, keepPosition](std::optional<std::vector<FrameStamp>> result) {
+      [this, used, request, keepPosition](JobResult<std::vector<FrameStamp>> result) {
         // Answers can come back in any order; only the newest request's stamps are shown.
         if (libraryGeneration_ != used || request != timelineRequest_)
           return;
@@ -581,7 +585,11 @@ void AppModel::loadTimeline(bool keepPosition) {
         // the screen's own reload of the new day does not undo it.
         if (timelineFocus_)
           kept = timelineFocus_;
-        std::vector<FrameStamp> stamps = std::move(result).value_or(std::vector<FrameStamp>{});
+        // An empty day because the day could not be read is not a day without frames.
+        if (!result.value)
+          showNotice("Couldn't read the timeline: " + result.error);
+        std::vector<FrameStamp> stamps =
+            std::move(result.value).value_or(std::vector<FrameStamp>{});
         int index = stamps.empty() ? 0 : int(stamps.size()) - 1;
         if (kept) {
           const auto found = std::find_if(stamps.begin(), stamps.end(),

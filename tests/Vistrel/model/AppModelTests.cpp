@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <QTimer>
 #include <algorithm>
@@ -854,6 +855,33 @@ TEST_F(AppModelLibraryTest, TimelineKeepsItsFrameOrMovesToTheNewest) {
   settle();
   ASSERT_EQ(model().timelineStamps().size(), 3u);
   EXPECT_EQ(model().timelineIndex(), 2);
+}
+
+TEST_F(AppModelLibraryTest, ASearchOrTimelineThatFailsSaysSoRatherThanShowingNothing) {
+  model().loadTimeline(false);
+  settle();
+  ASSERT_EQ(model().timelineStamps().size(), 3u);
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((folder.path() / "history.sqlite").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE frames", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  model().setSearchText("invoice");
+  model().runSearch(true);
+  settle();
+  EXPECT_TRUE(model().hits().empty());
+  ASSERT_TRUE(model().lastNotice().has_value());
+  EXPECT_TRUE(model().lastNotice()->starts_with("Couldn't search the history: "))
+      << *model().lastNotice();
+
+  model().loadTimeline(true);
+  settle();
+  EXPECT_TRUE(model().timelineStamps().empty());
+  EXPECT_EQ(model().timelineIndex(), 0);
+  ASSERT_TRUE(model().lastNotice().has_value());
+  EXPECT_TRUE(model().lastNotice()->starts_with("Couldn't read the timeline: "))
+      << *model().lastNotice();
 }
 
 TEST_F(AppModelLibraryTest, AChangeOfTimeZoneWhileRunningMovesTodayForTheSearchTimelineAndCounts) {
