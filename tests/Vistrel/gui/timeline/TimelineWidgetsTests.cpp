@@ -225,6 +225,22 @@ int paintedHeight(QWidget& bar) {
   return rows;
 }
 
+TEST_F(TimelineWidgets, AChangeOfTimeZoneWhileShownMovesTheFramesIntoTheNewZonesHours) {
+  store({at(0, 8, 10), at(0, 9, 30)});
+  TimelinePane& timeline = open(at(0, 12, 0));
+  const auto& bars = timeline.strip()->bars();
+  ASSERT_EQ(bars[8]->count(), 1);
+  ASSERT_EQ(bars[9]->count(), 1);
+  clock->setCalendar(*Calendar::named("Asia/Tokyo"));  // nine hours ahead of UTC
+  model->calendar();
+  settle();
+  EXPECT_EQ(model->timelineStamps().size(), 2u);
+  for (int hour = 0; hour < 24; ++hour) {
+    SCOPED_TRACE(hour);
+    EXPECT_EQ(bars[hour]->count(), hour == 17 || hour == 18 ? 1 : 0);
+  }
+}
+
 TEST_F(TimelineWidgets, TwoFramesMakeTwoFullBarsAndTheJumpsFindTheNextFrame) {
   store({at(-1, 9, 10), at(-1, 14, 30)});
   TimelinePane& timeline = open(at(-1, 12, 0));
