@@ -129,9 +129,6 @@ class AppModel : public QObject {
   bool screenRecording() const { return screenRecording_; }
   // Why the screen cannot be read on this desktop; none when it can or nothing more is known.
   const std::optional<std::string>& screenAccessProblem() const { return screenAccessProblem_; }
-  const std::optional<SkipReason>& skip() const { return skip_; }
-  const std::optional<Date>& lastFrameAt() const { return lastFrameAt_; }
-  const std::optional<std::string>& captureError() const { return captureError_; }
   bool shortcutRefused() const { return shortcutRefused_; }
   // No global hot key can be had on this desktop at all (no X display, or no such key).
   bool hotkeysUnavailable() const { return hotkeysUnavailable_; }
@@ -267,6 +264,11 @@ class AppModel : public QObject {
  private:
   // Tests reach the internal steps below through this seam, never through the screens' surface.
   friend struct AppModelTestAccess;
+
+  // What the status line is made of; the screens read statusLine.
+  const std::optional<SkipReason>& skip() const { return skip_; }
+  const std::optional<Date>& lastFrameAt() const { return lastFrameAt_; }
+  const std::optional<std::string>& captureError() const { return captureError_; }
 
   bool openLibrary(bool create);
   void applyShortcut();

@@ -104,7 +104,7 @@ TEST_F(AppModelActionsTest, ExcludingIgnoresLetterCaseAndEmptyIDs) {
       FrontWindow{WindowInfo{"org.example.diary", "Diary", std::nullopt}, Point{1, 1}};
   change([](VistrelConfig& c) { c.captureEnabled = true; });
   settle();
-  EXPECT_EQ(model().skip(), SkipReason::excludedApp("Diary"));
+  EXPECT_EQ(inside().skip(), SkipReason::excludedApp("Diary"));
 }
 
 TEST_F(AppModelActionsTest, DeletingEverythingWithCaptureOffLeavesNothing) {

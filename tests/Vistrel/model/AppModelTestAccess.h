@@ -13,6 +13,9 @@ namespace vistrel {
 struct AppModelTestAccess {
   AppModel& model;
 
+  const std::optional<SkipReason>& skip() const { return model.skip(); }
+  const std::optional<Date>& lastFrameAt() const { return model.lastFrameAt(); }
+  const std::optional<std::string>& captureError() const { return model.captureError(); }
   const std::shared_ptr<FrameLibrary>& library() const { return model.library_; }
   const std::shared_ptr<Recorder>& recorder() const { return model.recorder_; }
   bool openLibrary(bool create) const { return model.openLibrary(create); }

@@ -35,7 +35,7 @@ TEST_F(AppModelTest, FirstLaunchKeepsDefaultsAndCreatesNothing) {
   EXPECT_EQ(model().config(), VistrelConfig{});
   EXPECT_EQ(inside().library(), nullptr);
   EXPECT_EQ(model().libraryProblem(), std::nullopt);
-  EXPECT_EQ(model().skip(), SkipReason::off());
+  EXPECT_EQ(inside().skip(), SkipReason::off());
   EXPECT_EQ(model().lastNotice(), std::nullopt);
   EXPECT_EQ(keys->load(), std::nullopt);
   EXPECT_FALSE(inside().isLoopRunning());
@@ -59,7 +59,7 @@ TEST_F(AppModelTest, SavedCaptureOnCreatesLibraryAndKeyAndRecords) {
   EXPECT_TRUE(inside().isLoopRunning());
   EXPECT_TRUE(model().config().onboardingDone);
   ASSERT_EQ(ticks.size(), 1u);
-  EXPECT_EQ(model().lastFrameAt(), startMoment());
+  EXPECT_EQ(inside().lastFrameAt(), startMoment());
   EXPECT_EQ(storedFrames(), 1);
   EXPECT_EQ(model().stats().frames, 1);
   EXPECT_TRUE(model().isRecording());
@@ -103,7 +103,7 @@ TEST_P(AppModelDataFolderTest, ADataFolderThatCannotBeReadIsALibraryProblemNotAn
       << *model().libraryProblem();
   EXPECT_FALSE(model().isLibraryOpen());
   EXPECT_EQ(model().statusLine(), "The history can't be opened");
-  EXPECT_EQ(model().skip(), SkipReason::off());
+  EXPECT_EQ(inside().skip(), SkipReason::off());
 
   // Turning capture on cannot make a library there either, and says so instead of throwing.
   ASSERT_NO_THROW(change([](VistrelConfig& config) { config.captureEnabled = true; }));
@@ -273,7 +273,7 @@ TEST_F(AppModelTest, AProbeWithoutAnAnswerSkipsTheTickAndSaysWhy) {
     inside().tick();
     settle();
     ASSERT_TRUE(isSkip(ticks.back(), SkipReason::Kind::unknown)) << c.message;
-    EXPECT_EQ(model().skip()->message(), c.message);
+    EXPECT_EQ(inside().skip()->message(), c.message);
     EXPECT_EQ(probes->captures().size(), taken) << c.message << ": no screenshot";
     probes->state().*c.unknown = false;
   }
@@ -287,7 +287,7 @@ TEST_F(AppModelTest, AProbeWithoutAnAnswerSkipsTheTickAndSaysWhy) {
   probes->state().secureInputUnknown = true;
   inside().tick();
   settle();
-  EXPECT_EQ(model().skip(), std::nullopt) << ticks.back().describe();
+  EXPECT_EQ(inside().skip(), std::nullopt) << ticks.back().describe();
   EXPECT_EQ(probes->captures().size(), taken + 1);
 }
 
@@ -335,14 +335,14 @@ TEST_F(AppModelTest, TickChecksInOrder) {
     inside().tick();
     settle();
     ASSERT_TRUE(isSkip(ticks.back(), step.expected)) << ticks.back().describe();
-    EXPECT_EQ(model().skip()->kind(), step.expected);
+    EXPECT_EQ(inside().skip()->kind(), step.expected);
     EXPECT_TRUE(probes->captures().empty()) << "no screenshot before every check passed";
     step.clear();
   }
   inside().tick();
   settle();
   EXPECT_EQ(ticks.back().describe(), "Stored frame 1 (1 line)");
-  EXPECT_EQ(model().skip(), std::nullopt);
+  EXPECT_EQ(inside().skip(), std::nullopt);
   ASSERT_EQ(probes->captures().size(), 1u);
   EXPECT_EQ(probes->captures()[0].center, (Point{100, 100}));
   // Taken as wide as text is read; the recorder scales it to the 1600 pixels kept.
@@ -377,7 +377,7 @@ TEST_F(AppModelTest, WithoutPermissionTheWalkthroughIsShownAndTheLoopWaits) {
   EXPECT_EQ(model().pane(), Pane::capture);
   EXPECT_FALSE(model().screenRecording());
   EXPECT_TRUE(inside().isLoopRunning());
-  EXPECT_EQ(model().skip(), SkipReason::noPermission());
+  EXPECT_EQ(inside().skip(), SkipReason::noPermission());
   EXPECT_EQ(model().statusLine(), "Waiting for screen access");
   EXPECT_EQ(model().menuBarSymbol(), "exclamationmark.triangle");
   probes->state().permission = true;
@@ -454,7 +454,7 @@ TEST_F(AppModelTest, FifteenMinutePauseEndsByItself) {
   settle();
   const Date until = startMoment() + Seconds(15 * 60);
   EXPECT_EQ(model().config().pausedUntil, until);
-  EXPECT_EQ(model().skip(), SkipReason::paused(until));
+  EXPECT_EQ(inside().skip(), SkipReason::paused(until));
   EXPECT_EQ(model().lastNotice(), "Paused until 10:15");
   EXPECT_EQ(model().menuBarSymbol(), "pause.circle.fill");
   EXPECT_FALSE(model().isRecording());
@@ -469,9 +469,9 @@ TEST_F(AppModelTest, FifteenMinutePauseEndsByItself) {
 
   advance(5);
   EXPECT_EQ(model().config().pausedUntil, std::nullopt);
-  EXPECT_EQ(model().skip(), std::nullopt);
+  EXPECT_EQ(inside().skip(), std::nullopt);
   EXPECT_EQ(storedFrames(), 2) << "the same screen is kept again after the pause";
-  EXPECT_GE(*model().lastFrameAt(), until);
+  EXPECT_GE(*inside().lastFrameAt(), until);
   advance(0.5);
   EXPECT_EQ(ConfigFile::load(inside().configFile()).pausedUntil, std::nullopt);
 }
@@ -566,7 +566,7 @@ TEST_F(AppModelTest, ResumeRunsATickAtOnce) {
   settle();
   ticks.clear();
   model().resume();
-  EXPECT_EQ(model().skip(), std::nullopt);
+  EXPECT_EQ(inside().skip(), std::nullopt);
   EXPECT_EQ(model().lastNotice(), "Capture resumed.");
   settle();
   ASSERT_EQ(ticks.size(), 1u);
@@ -597,7 +597,7 @@ TEST_F(AppModelTest, SwitchToExcludedAppDuringScreenshotStoresNothing) {
   }
   settle();
   EXPECT_EQ(probes->captures().size(), before + 1) << "the screenshot was taken";
-  EXPECT_EQ(model().skip(), SkipReason::excludedApp("KeePassXC"));
+  EXPECT_EQ(inside().skip(), SkipReason::excludedApp("KeePassXC"));
   EXPECT_EQ(ticks.back().screenshotTaken, true);
   EXPECT_EQ(storedFrames(), 1);
 }
@@ -610,14 +610,14 @@ TEST_F(AppModelTest, FailureThenUnchangedTickClearsTheError) {
       std::make_exception_ptr(CaptureError(CaptureError::Code::noDisplay));
   advance(5);
   ASSERT_EQ(ticks.back().kind, TickReport::Kind::captureFailed);
-  ASSERT_TRUE(model().captureError().has_value());
-  EXPECT_EQ(model().statusLine(), "Couldn't capture: " + *model().captureError());
-  EXPECT_EQ(model().skip(), std::nullopt);
+  ASSERT_TRUE(inside().captureError().has_value());
+  EXPECT_EQ(model().statusLine(), "Couldn't capture: " + *inside().captureError());
+  EXPECT_EQ(inside().skip(), std::nullopt);
 
   probes->state().captureFailure = nullptr;
   advance(5);
   EXPECT_EQ(ticks.back().describe(), "Unchanged");
-  EXPECT_EQ(model().captureError(), std::nullopt);
+  EXPECT_EQ(inside().captureError(), std::nullopt);
   EXPECT_EQ(model().statusLine(), "Recording · last change saved 10:00:00");
 }
 
@@ -634,7 +634,7 @@ TEST_F(AppModelTest, AOneColourScreenIsNotStored) {
   probes->state().blank = false;
   advance(5);
   EXPECT_EQ(storedFrames(), 1);
-  EXPECT_EQ(model().captureError(), std::nullopt);
+  EXPECT_EQ(inside().captureError(), std::nullopt);
 }
 
 // The real probes on a real X server, in a session that says it is Wayland: the X display is
@@ -658,7 +658,7 @@ TEST_F(AppModelTest, UnderWaylandNothingIsStoredAndTheStatusSaysWhy) {
   EXPECT_EQ(storedFrames(), 0);
   EXPECT_FALSE(model().screenRecording());
   EXPECT_EQ(model().screenAccessProblem(), std::string(texts::waylandUnsupported));
-  EXPECT_EQ(model().skip(), SkipReason::noPermission());
+  EXPECT_EQ(inside().skip(), SkipReason::noPermission());
   EXPECT_EQ(model().statusLine(), texts::waylandUnsupported);
   EXPECT_EQ(model().menuBarSymbol(), "exclamationmark.triangle");
   // Asked directly, the probes refuse too.
@@ -691,7 +691,7 @@ TEST_F(AppModelTest, TurningCaptureOffDuringATickLetsItFinishAndRunsNoMore) {
   settle();
   ASSERT_EQ(ticks.size(), 1u);
   EXPECT_EQ(ticks[0].describe(), "Stored frame 1 (1 line)");
-  EXPECT_EQ(model().skip(), SkipReason::off());
+  EXPECT_EQ(inside().skip(), SkipReason::off());
   EXPECT_EQ(model().statusLine(), "Capture is off");
   EXPECT_EQ(model().lastNotice(), "Capture is off. Nothing new is saved.");
   advance(120);
