@@ -134,6 +134,21 @@ class CaptureOn(unittest.TestCase):
             self.assertGreater(time.monotonic() - shown_at, 7)
 
 
+class WaylandSession(unittest.TestCase):
+    def test_capture_on_needs_permission_and_stores_nothing(self):
+        # The screen of a Wayland session cannot be read through its X server: the badge and
+        # the tray say so instead of showing the recording state.
+        config = {"captureEnabled": True, "onboardingDone": True}
+        with DesktopSession(APP, config=config) as session:
+            session.start_app(extra_env={"XDG_SESSION_TYPE": "wayland"})
+            wait_for(lambda: session.tray_picture() == "warning", what="the warning picture")
+            self.assertIn("Wayland sessions are not supported", session.tray_tooltip())
+            session.click_tray_entry("Storage…")
+            showing_pane(session, "Storage")
+            session.find("label", "Needs permission")
+            self.assertTrue(session.find_none("label", "Recording"))
+
+
 class WithoutTray(unittest.TestCase):
     def test_window_opens_and_closing_only_minimises(self):
         with DesktopSession(APP, config={"onboardingDone": True}, tray=False) as session:
