@@ -4,6 +4,7 @@ bus, driven through the tray menu and the accessibility tree (see desktop_sessio
 import http.server
 import json
 import os
+import signal
 import threading
 import time
 import unittest
@@ -147,6 +148,21 @@ class WaylandSession(unittest.TestCase):
             showing_pane(session, "Storage")
             session.find("label", "Needs permission")
             self.assertTrue(session.find_none("label", "Recording"))
+
+
+class SessionEnd(unittest.TestCase):
+    def test_logout_signal_quits_with_the_settings_saved(self):
+        # Logging out ends the session's processes with SIGTERM.
+        config = {"captureEnabled": True, "onboardingDone": True}
+        with DesktopSession(APP, config=config) as session:
+            app = session.start_app()
+            wait_for(lambda: session.tray_picture() == "capture-on", what="the recording picture")
+            session.click_tray_entry("Turn Capture Off")
+            wait_for(lambda: session.tray_picture() == "capture-off", what="capture off")
+            app.send_signal(signal.SIGTERM)
+            self.assertEqual(app.wait(timeout=15), 0)
+            with open(os.path.join(session.data_dir, "config.json")) as saved:
+                self.assertFalse(json.load(saved)["captureEnabled"])
 
 
 class WithoutTray(unittest.TestCase):
