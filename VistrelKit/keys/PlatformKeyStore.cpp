@@ -312,7 +312,9 @@ void PlatformKeyStore::moveIntoKeyring() {
 KeyStore& PlatformKeyStore::current() {
   if (choice_ == Choice::unresolved &&
       std::chrono::steady_clock::now() - lastProbe_ >= options_.reprobeAfter) {
-    choose(findSecretService(options_));
+    // One look, not several: callers retry on their own schedule (every capture tick), and a
+    // keyring that stays silent must not hold each of them for long.
+    choose(probeSecretService(options_.probeTimeout));
   }
   switch (choice_) {
     case Choice::unresolved:

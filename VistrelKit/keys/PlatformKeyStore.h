@@ -83,7 +83,7 @@ struct KeyMoveReport {
 // 3. no Secret Service on the bus at all: the default key file (KeyFileStore::defaultPath).
 // 4. a Secret Service that exists but does not answer: the default key file if there is one;
 //    otherwise nothing is chosen, every operation fails with VistrelCryptoError::unreachable,
-//    and a later operation looks again (at most every options.reprobeAfter).
+//    and a later operation looks again, once (at most every options.reprobeAfter).
 // A key file is created only in case 3, and before creating one the bus is asked again, so a
 // keyring that appeared since start-up gets the key instead.
 //
