@@ -125,9 +125,12 @@ class FakeService {
   // The reply's arguments for a call, or none to refuse it. Runs on the service's thread.
   using Answer = std::function<std::optional<QVariantList>(const QDBusMessage&)>;
 
-  FakeService(const QString& address, const QString& service, const QString& path, Answer answer)
+  // With `dropRefused`, a call the answer refuses gets no reply at all (a service that hangs)
+  // instead of an error.
+  FakeService(const QString& address, const QString& service, const QString& path, Answer answer,
+              bool dropRefused = false)
       : service_(service), path_(path), name_(QStringLiteral("fake-") + service) {
-    object_ = std::make_unique<Object>(std::move(answer));
+    object_ = std::make_unique<Object>(std::move(answer), dropRefused);
     thread_.start();
     object_->moveToThread(&thread_);
     connection_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, name_));
@@ -151,7 +154,8 @@ class FakeService {
  private:
   class Object : public QDBusVirtualObject {
    public:
-    explicit Object(Answer answer) : answer_(std::move(answer)) {}
+    Object(Answer answer, bool dropRefused)
+        : answer_(std::move(answer)), dropRefused_(dropRefused) {}
 
     QString introspect(const QString&) const override { return {}; }
 
@@ -159,7 +163,7 @@ class FakeService {
       ++calls;
       const auto arguments = answer_(message);
       if (!arguments) {
-        return false;
+        return dropRefused_;
       }
       connection.send(message.createReply(*arguments));
       return true;
@@ -169,6 +173,7 @@ class FakeService {
 
    private:
     Answer answer_;
+    bool dropRefused_;
   };
 
   QString service_;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QDBusObjectPath>
 #include <QTimer>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 
@@ -124,6 +126,34 @@ class PlatformKeyStoreModelTest : public AppModelTest {
   testing::PrivateBus bus{false};
   ScopedEnvironment address{"DBUS_SESSION_BUS_ADDRESS", bus.address().toUtf8().constData()};
 };
+
+// A Secret Service slow to answer its first call (still starting) is found by a later look, so
+// no key file is chosen for a desktop that has a keyring.
+TEST_F(PlatformKeyStoreModelTest, ASecretServiceThatMissesTheFirstLookIsFoundByALaterOne) {
+  for (int tries : {1, 3}) {
+    SCOPED_TRACE(tries);
+    std::atomic<int> calls{0};
+    testing::FakeService secrets(
+        bus.address(), QStringLiteral("org.freedesktop.secrets"),
+        QStringLiteral("/org/freedesktop/secrets"),
+        [&calls](const QDBusMessage& call) -> std::optional<QVariantList> {
+          if (call.member() != QStringLiteral("ReadAlias") || ++calls == 1)
+            return std::nullopt;
+          return QVariantList{QVariant::fromValue(QDBusObjectPath(QStringLiteral("/")))};
+        },
+        true);
+    PlatformKeyStore store({.dataFolder = folder.path(),
+                            .probeTimeout = std::chrono::milliseconds(300),
+                            .probeTries = tries});
+    if (tries == 1) {
+      EXPECT_EQ(store.description(), "Secret Service (not answering)");
+    } else {
+      EXPECT_EQ(store.description(), "Secret Service (default keyring)");
+    }
+    EXPECT_EQ(store.keyFile(), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(keyFilePath()));
+  }
+}
 
 TEST_F(PlatformKeyStoreModelTest, WithoutASecretServiceTheKeyFileIsMadeAndTheUserIsTold) {
   usePlatformKeyStore();
