@@ -330,7 +330,13 @@ TEST(KeychainKeyStoreLocked, KeyFileStaysInUseWhenTheKeyringCannotBeUnlocked) {
   secret_service_lock_sync(connection.get(), &single, nullptr, nullptr, nullptr);
 
   const fs::path file = KeyFileStore::defaultPath();
-  KeyFileStore(file).save(keyOf(1));
+  testing::TemporaryFolder folder;
+  const fs::path data = folder.path() / "Vistrel";
+  {
+    KeyFileStore keyFile(file);
+    keyFile.save(keyOf(1));
+    FrameLibrary::open(data, keyFile, true, Calendar::utc());
+  }
   PlatformKeyStore store({.service = "com.tevrin77.Vistrel.test.locked-move"});
 
   EXPECT_EQ(store.moveReport().outcome, KeyMoveReport::Outcome::failed);
@@ -338,6 +344,7 @@ TEST(KeychainKeyStoreLocked, KeyFileStaysInUseWhenTheKeyringCannotBeUnlocked) {
   EXPECT_TRUE(fs::exists(file));
   EXPECT_EQ(store.keyFile(), file);
   EXPECT_EQ(store.load(), keyOf(1));
+  EXPECT_NE(FrameLibrary::open(data, store, false, Calendar::utc()), nullptr);
 }
 
 TEST(SecretServiceStatus, MapsErrorDomainsToDocumentedRanges) {
