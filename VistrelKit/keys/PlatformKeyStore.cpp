@@ -328,7 +328,14 @@ KeyStore& PlatformKeyStore::current() {
 
 std::optional<MasterKey> PlatformKeyStore::load() {
   std::lock_guard lock(mutex_);
-  return current().load();
+  std::optional<MasterKey> key = current().load();
+  if (!key && choice_ == Choice::fileBesideKeyring && keychain_) {
+    // The file went since start-up: another start moved the key (a file goes only once the
+    // keyring was seen to hold its key), so the keyring is where it is now.
+    choice_ = Choice::keyring;
+    return keychain_->load();
+  }
+  return key;
 }
 
 void PlatformKeyStore::save(const MasterKey& key) {

@@ -445,6 +445,11 @@ TEST_F(PlatformSelectionTest, AKeyringItemWithAnotherKeyIsNeverReplacedAndTheFil
   EXPECT_EQ(store.keyFile(), keyFile_);
   EXPECT_EQ(store.load(), keyOf(4));
   EXPECT_NE(FrameLibrary::open(data_, store, false, Calendar::utc()), nullptr);
+
+  // Once the file is gone (moved by another start), the keyring's key is the one there is.
+  fs::remove(keyFile_);
+  EXPECT_EQ(store.load(), keyOf(2));
+  EXPECT_EQ(store.keyFile(), std::nullopt);
 }
 
 // The keyring's own process stops answering (SIGSTOP) while the history's key is in it.
