@@ -78,21 +78,44 @@ GObjectPtr<GDBusConnection> connectToSessionBus(BoundedCalls& calls, SecretServi
   if (!address || g_str_has_prefix(address.get(), "autolaunch:"))
     return nullptr;
 
+  // Not opened as a message-bus connection: GIO would then wait for the bus's greeting (Hello)
+  // with its own 25 s timeout, past our deadline. The greeting is sent below as a bounded call.
   GObjectPtr<GAsyncResult> result = calls.run([&](GAsyncReadyCallback done, gpointer slot) {
-    g_dbus_connection_new_for_address(
-        address.get(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, calls.cancellable(), done, slot);
+    g_dbus_connection_new_for_address(address.get(), G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT,
+                                      nullptr, calls.cancellable(), done, slot);
   });
   GObjectPtr<GDBusConnection> connection(
       g_dbus_connection_new_for_address_finish(result.get(), error.out()));
+  const auto silent = [&](const GError* failure) {
+    return g_error_matches(failure, G_IO_ERROR, G_IO_ERROR_CANCELLED) ||
+           g_error_matches(failure, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
+           g_error_matches(failure, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY);
+  };
   // A socket nobody listens on means no bus; one that took us in and then fell silent is a bus
   // that may yet answer.
-  if (!connection && (g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED) ||
-                      g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_TIMED_OUT))) {
+  if (!connection) {
+    if (silent(error.get())) {
+      probe.presence = SecretServiceProbe::Presence::unreachable;
+      probe.status = secretServiceStatus(G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
+    }
+    return nullptr;
+  }
+  GObjectPtr<GAsyncResult> greeted = calls.run([&](GAsyncReadyCallback done, gpointer slot) {
+    g_dbus_connection_call(connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "Hello", nullptr, G_VARIANT_TYPE("(s)"),
+                           G_DBUS_CALL_FLAGS_NONE, calls.remainingMilliseconds(),
+                           calls.cancellable(), done, slot);
+  });
+  GErrorSlot helloError;
+  GVariantPtr name(
+      g_dbus_connection_call_finish(connection.get(), greeted.get(), helloError.out()));
+  if (!name) {
     probe.presence = SecretServiceProbe::Presence::unreachable;
-    probe.status = secretServiceStatus(G_IO_ERROR, G_IO_ERROR_TIMED_OUT);
+    probe.status = silent(helloError.get())
+                       ? secretServiceStatus(G_IO_ERROR, G_IO_ERROR_TIMED_OUT)
+                       : secretServiceStatus(helloError.get()->domain, helloError.get()->code);
+    g_dbus_connection_close_sync(connection.get(), nullptr, nullptr);
+    return nullptr;
   }
   return connection;
 }
