@@ -7,6 +7,7 @@
 
 #include "Vistrel/cli/TerminalText.h"
 #include "VistrelKit/base/Calendar.h"
+#include "VistrelKit/base/Texts.h"
 #include "VistrelKit/keys/KeyFileStore.h"
 #include "VistrelKit/keys/PlatformKeyStore.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
@@ -32,11 +33,28 @@ std::unique_ptr<KeyStore> Session::keyStore() const {
   options.dataFolder = dataFolder_;
   if (keyFile_)
     options.keyFile = *keyFile_;
+  std::unique_ptr<PlatformKeyStore> store;
   try {
-    return makePlatformKeyStore(options);
+    store = makePlatformKeyStore(options);
   } catch (const KeyFileLocationError& error) {
     throw CommandFailure(error.what());
   }
+  const KeyMoveReport report = store->moveReport();
+  const std::string file = report.keyFile.string();
+  switch (report.outcome) {
+    case KeyMoveReport::Outcome::none:
+      break;
+    case KeyMoveReport::Outcome::moved:
+      err_ << "Note: " << texts::keyMovedToKeyringNotice() << '\n';
+      break;
+    case KeyMoveReport::Outcome::keptBoth:
+      err_ << "Note: " << texts::keyKeptBesideKeyringNotice(file) << '\n';
+      break;
+    case KeyMoveReport::Outcome::failed:
+      err_ << "Note: " << texts::keyMoveFailedNotice(file, report.status) << '\n';
+      break;
+  }
+  return store;
 }
 
 std::shared_ptr<FrameLibrary> Session::openLibrary() {
@@ -57,9 +75,14 @@ std::shared_ptr<FrameLibrary> Session::openOrCreateLibrary() {
 std::shared_ptr<FrameLibrary> Session::open(bool create) {
   std::unique_ptr<KeyStore> store = keyStore();
   try {
-    return FrameLibrary::open(dataFolder_, *store, create, Calendar::systemDefault());
+    auto library = FrameLibrary::open(dataFolder_, *store, create, Calendar::systemDefault());
+    const auto* platform = dynamic_cast<const PlatformKeyStore*>(store.get());
+    if (platform != nullptr && platform->createdKeyFileWithoutKeyring() && platform->keyFile())
+      err_ << "Note: " << texts::keyFileWithoutKeyringNotice(platform->keyFile()->string()) << '\n';
+    return library;
   } catch (const VistrelCryptoError& error) {
-    if (error.kind() == VistrelCryptoError::Kind::wrongKey)
+    if (error.kind() == VistrelCryptoError::Kind::wrongKey ||
+        error.kind() == VistrelCryptoError::Kind::unreachable)
       throw CommandFailure(error.what());
     throw CommandFailure(std::string("Couldn't open the history: ") + error.what());
   } catch (const std::filesystem::filesystem_error& error) {

@@ -13,6 +13,7 @@
 #include "VistrelKit/base/Texts.h"
 #include "VistrelKit/imaging/Imaging.h"
 #include "VistrelKit/keys/KeyFileStore.h"
+#include "VistrelKit/keys/PlatformKeyStore.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
 #include "VistrelKit/settings/ConfigFile.h"
 
@@ -112,13 +113,41 @@ AppModel::~AppModel() {
 }
 
 texts::KeyPlace AppModel::keyPlace() const {
-  return keyFile() ? texts::KeyPlace::keyFile : texts::KeyPlace::keyring;
+  if (!keyFile())
+    return texts::KeyPlace::keyring;
+  const auto* platform = dynamic_cast<const PlatformKeyStore*>(env_.keyStore.get());
+  return platform != nullptr && platform->keptWithoutKeyring()
+             ? texts::KeyPlace::keyFileWithoutKeyring
+             : texts::KeyPlace::keyFile;
 }
 
 std::optional<std::filesystem::path> AppModel::keyFile() const {
+  if (const auto* platform = dynamic_cast<const PlatformKeyStore*>(env_.keyStore.get()))
+    return platform->keyFile();
   if (const auto* file = dynamic_cast<const KeyFileStore*>(env_.keyStore.get()))
     return file->path();
   return std::nullopt;
+}
+
+void AppModel::noticeKeyMove() {
+  const auto* platform = dynamic_cast<const PlatformKeyStore*>(env_.keyStore.get());
+  if (platform == nullptr)
+    return;
+  const KeyMoveReport report = platform->moveReport();
+  const std::string file = report.keyFile.string();
+  switch (report.outcome) {
+    case KeyMoveReport::Outcome::none:
+      return;
+    case KeyMoveReport::Outcome::moved:
+      showNotice(texts::keyMovedToKeyringNotice());
+      return;
+    case KeyMoveReport::Outcome::keptBoth:
+      showNotice(texts::keyKeptBesideKeyringNotice(file));
+      return;
+    case KeyMoveReport::Outcome::failed:
+      showNotice(texts::keyMoveFailedNotice(file, report.status));
+      return;
+  }
 }
 
 std::filesystem::path AppModel::configFile() const {
@@ -413,6 +442,7 @@ void AppModel::start() {
     return;
   }
   refreshScreenAccess();
+  noticeKeyMove();
   openLibrary(false);
   applyShortcut();
   if (!config_.captureEnabled)
@@ -435,13 +465,24 @@ bool AppModel::openLibrary(bool create) {
     return true;
   if (destroying_)
     return false;
+  const auto* platform = dynamic_cast<const PlatformKeyStore*>(env_.keyStore.get());
+  const bool hadKeyFileWithoutKeyring =
+      platform != nullptr && platform->createdKeyFileWithoutKeyring();
   std::shared_ptr<FrameLibrary> opened;
   try {
     opened = FrameLibrary::open(env_.dataFolder, *env_.keyStore, create, calendar());
   } catch (const VistrelCryptoError& error) {
-    setLibraryProblem(error.kind() == VistrelCryptoError::Kind::wrongKey
-                          ? texts::keyMissingProblem(keyPlace())
-                          : "Couldn't open the history: " + std::string(error.what()));
+    switch (error.kind()) {
+      case VistrelCryptoError::Kind::wrongKey:
+        setLibraryProblem(texts::keyMissingProblem(keyPlace()));
+        break;
+      case VistrelCryptoError::Kind::unreachable:
+        // Its own words: the history is intact, and nothing advises deleting it.
+        setLibraryProblem(error.what());
+        break;
+      default:
+        setLibraryProblem("Couldn't open the history: " + std::string(error.what()));
+    }
     return false;
   } catch (const std::exception& error) {
     setLibraryProblem("Couldn't open the history: " + std::string(error.what()));
@@ -450,6 +491,9 @@ bool AppModel::openLibrary(bool create) {
   if (!opened)
     return false;
   installLibrary(std::move(opened));
+  if (!hadKeyFileWithoutKeyring && platform != nullptr &&
+      platform->createdKeyFileWithoutKeyring() && platform->keyFile())
+    showNotice(texts::keyFileWithoutKeyringNotice(platform->keyFile()->string()));
   return true;
 }
 

@@ -214,7 +214,9 @@ class AppModel : public QObject {
   void deleteEverything();
   void showInTimeline(const FrameSummary& summary);
 
-  // Where the history's key is kept: the key file the key store reads, or otherwise the keyring.
+  // Where the history's key is kept: the key file the key store reads (and whether that is
+  // because no keyring exists), or otherwise the keyring. May change when a library is created
+  // or the history deleted (libraryChanged).
   texts::KeyPlace keyPlace() const;
   // The key file's path when the key is kept in one.
   std::optional<std::filesystem::path> keyFile() const;
@@ -310,6 +312,8 @@ class AppModel : public QObject {
   void afterDelay(const JobHandle& job, double seconds, std::function<void()> action);
 
   void setLibraryProblem(std::optional<std::string> problem);
+  // Tells what became of a key file found at start-up (moved into the keyring, or why not).
+  void noticeKeyMove();
   void setScreenRecording(bool granted);
   // Reads the screen access from the probes into screenRecording and screenAccessProblem.
   bool refreshScreenAccess();

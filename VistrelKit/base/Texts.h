@@ -58,11 +58,20 @@ inline constexpr std::string_view secureInputExplanation =
     "the accessibility bus tells, password fields are recognised everywhere; nothing is saved "
     "while one is active.";
 
-// Where the history's key is kept: the desktop's keyring, or a key file without one.
-enum class KeyPlace { keyring, keyFile };
+// Where the history's key is kept: the desktop's keyring, a key file the user chose, or the key
+// file Vistrel falls back to because no keyring (Secret Service) runs on this desktop.
+enum class KeyPlace { keyring, keyFile, keyFileWithoutKeyring };
 
 std::string keyringError(std::int32_t status);
 std::string keyMissingProblem(KeyPlace place);
+// A keyring that is locked, not running or not answering: the history is intact.
+std::string keyStoreUnreachable(std::int32_t status);
+// Said when the key is first written to the fallback key file.
+std::string keyFileWithoutKeyringNotice(std::string_view keyFile);
+// What became of a key file found while a keyring answers.
+std::string keyMovedToKeyringNotice();
+std::string keyKeptBesideKeyringNotice(std::string_view keyFile);
+std::string keyMoveFailedNotice(std::string_view keyFile, std::int32_t status);
 // The Storage screen's sentence on how the history is encrypted and where its key is kept;
 // keyFile is the key file's path as shown (home written "~"), used for KeyPlace::keyFile.
 std::string keptKeyText(KeyPlace place, std::string_view keyFile);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "VistrelKit/keys/LockedKeyBytes.h"
+#include "VistrelKit/keys/VistrelCryptoError.h"
 
 namespace vistrel {
 
@@ -46,6 +47,10 @@ class KeyStore {
   virtual void remove() = 0;
   // Where the key lives, for the Storage screen ("Secret Service", "key file ...").
   virtual std::string description() const = 0;
+  // What an existing library reports when load() found no key: wrongKey, as the key is gone;
+  // a store that could not look everywhere the key may be (no keyring running to ask) says
+  // unreachable instead, so that a missing keyring never reads as a lost key.
+  virtual VistrelCryptoError noKeyError() const { return VistrelCryptoError::wrongKey(); }
 };
 
 // Loads the stored key; when there is none and creation is allowed, makes a new random key and

@@ -38,10 +38,57 @@ const SecretSchema itemSchema = {
     },
 };
 
+// Failures that say the service could not be asked (locked and not unlocked, gone, silent,
+// refusing us) rather than anything about the item: the key may well be there.
+bool meansUnreachable(const GError* error) {
+  if (error->domain == SECRET_ERROR)
+    return error->code == SECRET_ERROR_IS_LOCKED;
+  if (error->domain == G_IO_ERROR) {
+    switch (error->code) {
+      case G_IO_ERROR_CANCELLED:  // the unlock prompt was dismissed
+      case G_IO_ERROR_TIMED_OUT:
+      case G_IO_ERROR_CLOSED:
+      case G_IO_ERROR_NOT_CONNECTED:
+      case G_IO_ERROR_CONNECTION_REFUSED:
+      case G_IO_ERROR_BROKEN_PIPE:
+      case G_IO_ERROR_NOT_FOUND:  // the bus's socket is gone
+        return true;
+      default:
+        return false;
+    }
+  }
+  if (error->domain == G_DBUS_ERROR) {
+    switch (error->code) {
+      case G_DBUS_ERROR_SERVICE_UNKNOWN:
+      case G_DBUS_ERROR_NAME_HAS_NO_OWNER:
+      case G_DBUS_ERROR_NO_REPLY:
+      case G_DBUS_ERROR_TIMEOUT:
+      case G_DBUS_ERROR_TIMED_OUT:
+      case G_DBUS_ERROR_DISCONNECTED:
+      case G_DBUS_ERROR_NO_SERVER:
+      case G_DBUS_ERROR_ACCESS_DENIED:
+      case G_DBUS_ERROR_SPAWN_EXEC_FAILED:
+      case G_DBUS_ERROR_SPAWN_FORK_FAILED:
+      case G_DBUS_ERROR_SPAWN_CHILD_EXITED:
+      case G_DBUS_ERROR_SPAWN_CHILD_SIGNALED:
+      case G_DBUS_ERROR_SPAWN_FAILED:
+      case G_DBUS_ERROR_SPAWN_SETUP_FAILED:
+      case G_DBUS_ERROR_SPAWN_SERVICE_NOT_FOUND:
+        return true;
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
 [[noreturn]] void fail(const GErrorSlot& error) {
   if (!error)
     throw VistrelCryptoError::keychain(unexplainedStatus);
-  throw VistrelCryptoError::keychain(secretServiceStatus(error.get()->domain, error.get()->code));
+  const std::int32_t status = secretServiceStatus(error.get()->domain, error.get()->code);
+  if (meansUnreachable(error.get()))
+    throw VistrelCryptoError::unreachable(status);
+  throw VistrelCryptoError::keychain(status);
 }
 
 // An item found by a search was deleted (by another program) before it was read.
@@ -167,7 +214,7 @@ std::optional<MasterKey> KeychainKeyStore::load() {
 
     SecretItem* item = SECRET_ITEM(items->data);
     if (secret_item_get_locked(item))
-      throw VistrelCryptoError::keychain(lockedStatus);
+      throw VistrelCryptoError::unreachable(lockedStatus);
     GErrorSlot error;
     if (!secret_item_load_secret_sync(item, nullptr, error.out()))
       failOrVanish(error);

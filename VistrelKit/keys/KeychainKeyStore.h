@@ -26,7 +26,7 @@ inline constexpr std::string_view historyKeyAccount = "history-key";
 // because a stale key left in another collection could otherwise be loaded instead of the new one.
 // remove: removes every matching item; none matching is no error.
 //
-// Failures are VistrelCryptoError::keychain with a negative status made from the GLib error:
+// Failures carry a negative status made from the GLib error:
 //   SECRET_ERROR code c   -> -(1000 + c)   e.g. -1002 locked, -1003 no such object
 //   G_DBUS_ERROR code c   -> -(2000 + c)   e.g. -2002 service unknown (no Secret Service),
 //                                                 -2009 access denied, -2019 unknown method
@@ -37,6 +37,9 @@ inline constexpr std::string_view historyKeyAccount = "history-key";
 // and two cases without a GLib error:
 //   an item that stays locked after the unlock attempt        -> -1002 (as SECRET_ERROR_IS_LOCKED)
 //   a call that failed without reporting an error             -> -1000
+// Failures that mean the service could not be asked (locked and not unlocked, a dismissed
+// prompt, no reply, timed out, gone from the bus, failed to start, access denied) are
+// VistrelCryptoError::unreachable with that status; the rest are keychain.
 // (KeyFileStore's statuses are -errno, so the two stores never share a number.)
 //
 // Safe to call from any thread: libsecret's synchronous calls run their own main context, and

@@ -12,10 +12,17 @@ namespace vistrel {
 // application. what() is the text shown to the user.
 class VistrelCryptoError : public std::runtime_error {
  public:
-  enum class Kind { keychain, wrongKey, damaged };
+  // unreachable: a key store exists but could not be asked for the key (a keyring that is locked
+  // and stays so, does not answer, or is not running while the key may be in it). Unlike
+  // wrongKey it says nothing about the key itself: the history is intact and opens once the
+  // store answers.
+  enum class Kind { keychain, wrongKey, damaged, unreachable };
 
   static VistrelCryptoError keychain(std::int32_t status) {
     return VistrelCryptoError(Kind::keychain, status);
+  }
+  static VistrelCryptoError unreachable(std::int32_t status) {
+    return VistrelCryptoError(Kind::unreachable, status);
   }
   static VistrelCryptoError wrongKey() { return VistrelCryptoError(Kind::wrongKey, 0); }
   static VistrelCryptoError damaged() { return VistrelCryptoError(Kind::damaged, 0); }
@@ -24,7 +31,8 @@ class VistrelCryptoError : public std::runtime_error {
   std::int32_t status() const { return status_; }
 
   friend bool operator==(const VistrelCryptoError& a, const VistrelCryptoError& b) {
-    return a.kind_ == b.kind_ && (a.kind_ != Kind::keychain || a.status_ == b.status_);
+    const bool hasStatus = a.kind_ == Kind::keychain || a.kind_ == Kind::unreachable;
+    return a.kind_ == b.kind_ && (!hasStatus || a.status_ == b.status_);
   }
 
  private:
@@ -39,6 +47,8 @@ class VistrelCryptoError : public std::runtime_error {
         return std::string(texts::wrongKey);
       case Kind::damaged:
         return "A stored frame failed its integrity check.";
+      case Kind::unreachable:
+        return texts::keyStoreUnreachable(status);
     }
     return {};
   }

@@ -141,7 +141,7 @@ std::shared_ptr<FrameLibrary> FrameLibrary::open(const fs::path& folder, KeyStor
   if (existed) {
     const std::optional<MasterKey> masterKey = loadOrCreate(keyStore, false);
     if (!masterKey)
-      throw VistrelCryptoError::wrongKey();
+      throw keyStore.noKeyError();
     return std::make_shared<FrameLibrary>(folder, FrameKeys::derive(*masterKey),
                                           std::move(calendar));
   }
@@ -163,7 +163,7 @@ std::shared_ptr<FrameLibrary> FrameLibrary::open(const fs::path& folder, KeyStor
     throw;
   }
   if (!masterKey)
-    throw VistrelCryptoError::wrongKey();
+    throw keyStore.noKeyError();
   return std::make_shared<FrameLibrary>(folder, FrameKeys::derive(*masterKey), std::move(calendar));
 }
 

@@ -49,8 +49,9 @@ class FrameLibrary {
   // Opens the library in the folder, or creates it when `create` is set and there is none.
   // Returns null when there is no library and `create` is false; nothing is touched then.
   // A new master key is made (and saved to the store) only when the database file does not
-  // exist yet; an existing database without a key in the store raises
-  // VistrelCryptoError::wrongKey. Raises the key store's errors, the file system's errors
+  // exist yet; an existing database without a key in the store raises the store's noKeyError()
+  // (VistrelCryptoError::wrongKey, or unreachable when the store could not look everywhere).
+  // Raises the key store's errors, the file system's errors
   // (std::filesystem::filesystem_error), SQLiteError and VistrelCryptoError::wrongKey.
   static std::shared_ptr<FrameLibrary> open(const std::filesystem::path& folder, KeyStore& keyStore,
                                             bool create, Calendar calendar);

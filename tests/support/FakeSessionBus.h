@@ -12,22 +12,31 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "tests/support/XvfbSession.h"
 
 namespace vistrel::testing {
 
-// A D-Bus bus of the test's own, so that no service of the machine answers.
+// A D-Bus bus of the test's own, so that no service of the machine answers. With
+// `startsServices` false the bus also starts none of the machine's installed services (a
+// Secret Service, for one), so a name nobody owns is simply not there.
 class PrivateBus {
  public:
-  PrivateBus() {
+  explicit PrivateBus(bool startsServices = true) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
       throw std::runtime_error("pipe");
     }
-    daemon_ = ChildProcess({"dbus-daemon", "--session", "--nofork", "--nopidfile",
-                            "--print-address=" + std::to_string(fds[1])},
-                           {fds[1]});
+    std::vector<std::string> arguments{"dbus-daemon", "--nofork", "--nopidfile",
+                                       "--print-address=" + std::to_string(fds[1])};
+    if (startsServices) {
+      arguments.push_back("--session");
+    } else {
+      arguments.push_back("--config-file=" + writeBareConfig());
+    }
+    daemon_ = ChildProcess(arguments, {fds[1]});
     close(fds[1]);
     const auto address = readLine(fds[0], std::chrono::seconds(10));
     close(fds[0]);
@@ -37,11 +46,76 @@ class PrivateBus {
     address_ = QString::fromStdString(*address);
   }
 
+  ~PrivateBus() {
+    if (!config_.empty())
+      ::unlink(config_.c_str());
+  }
+  PrivateBus(const PrivateBus&) = delete;
+  PrivateBus& operator=(const PrivateBus&) = delete;
+
   const QString& address() const { return address_; }
 
  private:
+  // A session bus's configuration without any service folders. The second allow rule is what
+  // lets replies and signals be received at all.
+  std::string writeBareConfig() {
+    char name[] = "/tmp/vistrel-bare-bus.XXXXXX";
+    const int fd = ::mkstemp(name);
+    if (fd < 0)
+      throw std::runtime_error("mkstemp");
+    config_ = name;
+    const std::string text =
+        "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+        "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+        "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+        "<auth>EXTERNAL</auth><policy context=\"default\">"
+        "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+        "<allow own=\"*\"/></policy></busconfig>\n";
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    if (!written)
+      throw std::runtime_error("cannot write the bus configuration");
+    return config_;
+  }
+
+  std::string config_;
   ChildProcess daemon_;
   QString address_;
+};
+
+// Owns a name on the bus and never answers a call to it: a service that hangs.
+class SilentService {
+ public:
+  SilentService(const QString& address, const QString& service)
+      : service_(service), name_(QStringLiteral("silent-") + service) {
+    connection_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, name_));
+    if (!connection_->registerVirtualObject(QStringLiteral("/"), &object_,
+                                            QDBusConnection::SubPath) ||
+        !connection_->registerService(service_)) {
+      throw std::runtime_error("cannot own " + service.toStdString());
+    }
+  }
+  SilentService(const SilentService&) = delete;
+  SilentService& operator=(const SilentService&) = delete;
+  ~SilentService() {
+    connection_->unregisterService(service_);
+    connection_->unregisterObject(QStringLiteral("/"), QDBusConnection::UnregisterTree);
+    connection_.reset();
+    QDBusConnection::disconnectFromBus(name_);
+  }
+
+ private:
+  class Object : public QDBusVirtualObject {
+   public:
+    QString introspect(const QString&) const override { return {}; }
+    // Taken and dropped: no reply, no error.
+    bool handleMessage(const QDBusMessage&, const QDBusConnection&) override { return true; }
+  };
+
+  QString service_;
+  QString name_;
+  Object object_;
+  std::unique_ptr<QDBusConnection> connection_;
 };
 
 // A D-Bus service of the test's making: one object whose method calls `answer` handles. It
@@ -51,9 +125,12 @@ class FakeService {
   // The reply's arguments for a call, or none to refuse it. Runs on the service's thread.
   using Answer = std::function<std::optional<QVariantList>(const QDBusMessage&)>;
 
-  FakeService(const QString& address, const QString& service, const QString& path, Answer answer)
+  // With `dropRefused`, a call the answer refuses gets no reply at all (a service that hangs)
+  // instead of an error.
+  FakeService(const QString& address, const QString& service, const QString& path, Answer answer,
+              bool dropRefused = false)
       : service_(service), path_(path), name_(QStringLiteral("fake-") + service) {
-    object_ = std::make_unique<Object>(std::move(answer));
+    object_ = std::make_unique<Object>(std::move(answer), dropRefused);
     thread_.start();
     object_->moveToThread(&thread_);
     connection_ = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, name_));
@@ -77,7 +154,8 @@ class FakeService {
  private:
   class Object : public QDBusVirtualObject {
    public:
-    explicit Object(Answer answer) : answer_(std::move(answer)) {}
+    Object(Answer answer, bool dropRefused)
+        : answer_(std::move(answer)), dropRefused_(dropRefused) {}
 
     QString introspect(const QString&) const override { return {}; }
 
@@ -85,7 +163,7 @@ class FakeService {
       ++calls;
       const auto arguments = answer_(message);
       if (!arguments) {
-        return false;
+        return dropRefused_;
       }
       connection.send(message.createReply(*arguments));
       return true;
@@ -95,6 +173,7 @@ class FakeService {
 
    private:
     Answer answer_;
+    bool dropRefused_;
   };
 
   QString service_;

@@ -63,18 +63,25 @@ QPushButton* button(const QString& title, QWidget* parent) {
   return pushButton;
 }
 
-QWidget* lockedLine(const QString& text, QWidget* parent) {
+void setLabelText(QLabel* label, const QString& text) {
+  label->setText(text);
+  label->setAccessibleName(text);
+}
+
+QWidget* lockedLine(const QString& text, QWidget* parent, QLabel** labelOut = nullptr) {
   auto* row = new QWidget(parent);
   auto* lock = new QLabel(row);
   lock->setPixmap(tintedPixmap(themeIcon(QStringLiteral("changes-prevent")), green, 14));
   lock->setAlignment(Qt::AlignTop);
-  auto* label = new QLabel(text, row);
+  auto* label = new QLabel(row);
   label->setWordWrap(true);
-  label->setAccessibleName(text);
+  setLabelText(label, text);
   auto* line = new QHBoxLayout(row);
   line->setContentsMargins(0, 0, 0, 0);
   line->addWidget(lock, 0, Qt::AlignTop);
   line->addWidget(label, 1);
+  if (labelOut != nullptr)
+    *labelOut = label;
   return row;
 }
 
@@ -121,6 +128,9 @@ StoragePane::StoragePane(AppModel& model, QWidget* parent) : QScrollArea(parent)
   connect(&model_, &AppModel::libraryProblemChanged, this, &StoragePane::refreshProblem);
   connect(&model_, &AppModel::statsChanged, this, &StoragePane::refreshFigures);
   connect(&model_, &AppModel::configChanged, this, &StoragePane::refreshLimits);
+  // Where the key is kept is settled when a library is created or the history deleted.
+  connect(&model_, &AppModel::libraryChanged, this, &StoragePane::refreshKeyPlace);
+  refreshKeyPlace();
   refreshProblem();
   refreshFigures();
   refreshLimits();
@@ -179,10 +189,9 @@ Card* StoragePane::buildLimits(QWidget* parent) {
 
 Card* StoragePane::buildDelete(QWidget* parent) {
   auto* card = new Card(QStringLiteral("Delete"), QStringLiteral("user-trash"), red, parent);
-  auto* text = new QLabel(QString::fromStdString(texts::deleteCardText(model_.keyPlace())), card);
-  text->setWordWrap(true);
-  text->setAccessibleName(text->text());
-  card->content()->addWidget(text);
+  deleteText_ = new QLabel(card);
+  deleteText_->setWordWrap(true);
+  card->content()->addWidget(deleteText_);
   auto* buttons = new QHBoxLayout;
   auto* quarter = button(QStringLiteral("Last 15 Minutes"), card);
   auto* hour = button(QStringLiteral("Last Hour"), card);
@@ -206,12 +215,8 @@ Card* StoragePane::buildKept(QWidget* parent) {
   auto* card = new Card(QStringLiteral("Where and how it\u2019s kept"),
                         QStringLiteral("security-high"), green, parent);
   card->content()->addWidget(new FolderRow(model_.dataFolder(), card));
-  const std::optional<std::filesystem::path> keyFile = model_.keyFile();
-  const QString keyFileShown =
-      keyFile ? abbreviatedPath(*keyFile, {QDir::homePath().toStdString(), homeFolder()})
-              : QString();
+  card->content()->addWidget(lockedLine(QString(), card, &keptText_));
   const QString lines[] = {
-      QString::fromStdString(texts::keptKeyText(model_.keyPlace(), keyFileShown.toStdString())),
       QStringLiteral("Search uses an index of keyed hashes (HMAC-SHA256) of word beginnings, never "
                      "the words themselves. Results are checked against the decrypted text, so "
                      "they\u2019re exact."),
@@ -223,6 +228,16 @@ Card* StoragePane::buildKept(QWidget* parent) {
   for (const QString& line : lines)
     card->content()->addWidget(lockedLine(line, card));
   return card;
+}
+
+void StoragePane::refreshKeyPlace() {
+  const std::optional<std::filesystem::path> keyFile = model_.keyFile();
+  const QString keyFileShown =
+      keyFile ? abbreviatedPath(*keyFile, {QDir::homePath().toStdString(), homeFolder()})
+              : QString();
+  setLabelText(keptText_, QString::fromStdString(
+                              texts::keptKeyText(model_.keyPlace(), keyFileShown.toStdString())));
+  setLabelText(deleteText_, QString::fromStdString(texts::deleteCardText(model_.keyPlace())));
 }
 
 void StoragePane::refreshProblem() {

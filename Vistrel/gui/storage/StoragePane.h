@@ -37,6 +37,7 @@ class StoragePane : public QScrollArea {
   Card* buildLimits(QWidget* parent);
   Card* buildDelete(QWidget* parent);
   Card* buildKept(QWidget* parent);
+  void refreshKeyPlace();
   void refreshProblem();
   void refreshFigures();
   void refreshLimits();
@@ -50,6 +51,8 @@ class StoragePane : public QScrollArea {
   QWidget* oldestFigure_ = nullptr;
   QComboBox* retention_ = nullptr;
   QComboBox* cap_ = nullptr;
+  QLabel* deleteText_ = nullptr;
+  QLabel* keptText_ = nullptr;
   bool confirmAll_ = false;
   QPointer<QMessageBox> confirmation_;
 };

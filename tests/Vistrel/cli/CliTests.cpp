@@ -16,10 +16,12 @@
 
 #include "VistrelKit/base/Calendar.h"
 #include "VistrelKit/base/Date.h"
+#include "VistrelKit/base/Texts.h"
 #include "VistrelKit/keys/KeyFileStore.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
 #include "VistrelKit/library/FrameLibrary.h"
 #include "VistrelKit/settings/ConfigFile.h"
+#include "tests/support/FakeSessionBus.h"
 #include "tests/support/IsolatedProcess.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -314,6 +316,40 @@ TEST_F(CliTest, EveryCommandHasHelp) {
     EXPECT_THAT(help.out,
                 ::testing::ContainsRegex(std::string("Usage: vistrel-cli ") + command + "[ \n]"))
         << command;
+  }
+}
+
+// No session bus at all, so no keyring: the first history gets the default key file, and the
+// command says where the key went and why.
+TEST_F(CliTest, WithoutAnyKeyringTheKeyFileIsMadeAndSaid) {
+  const fs::path defaultKeyFile = temp.path() / "home" / "config" / "Vistrel" / "history-key";
+  const Result result =
+      run({"--data-dir", dataDir.string(), "ingest", screen("x.png", {"Hello"}).string()});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(fs::exists(defaultKeyFile));
+  EXPECT_THAT(result.err, HasSubstr(texts::keyFileWithoutKeyringNotice(defaultKeyFile.string())));
+}
+
+// A Secret Service that owns its name and never answers: the history is reported unreachable,
+// with no advice to delete it, and no key file is made.
+TEST_F(CliTest, ASilentKeyringIsUnreachableAndNoKeyFileIsMade) {
+  testing::qtApplication();
+  testing::PrivateBus bus(false);
+  testing::SilentService secrets(bus.address(), QStringLiteral("org.freedesktop.secrets"));
+  makeLibrary();
+  const fs::path defaultKeyFile = temp.path() / "home" / "config" / "Vistrel" / "history-key";
+
+  for (const char* command : {"stats", "ingest"}) {
+    std::vector<std::string> arguments = {VISTREL_CLI_PATH, "--data-dir", dataDir.string(),
+                                          command};
+    if (std::string(command) == "ingest")
+      arguments.push_back(screen("x.png", {"Hello"}).string());
+    const Result result = testing::runIsolated(
+        arguments, temp.path(), {{"DBUS_SESSION_BUS_ADDRESS", bus.address().toStdString()}});
+    EXPECT_EQ(result.status, 1) << command;
+    EXPECT_EQ(result.err, std::string(VistrelCryptoError::unreachable(-3024).what()) + "\n")
+        << command;
+    EXPECT_FALSE(fs::exists(defaultKeyFile)) << command;
   }
 }
 

@@ -35,6 +35,22 @@ TEST(LinuxTexts, ReadAsALinuxUserExpects) {
        "AES-256-GCM. The key is random, made on this computer, and kept in the key file "
        "~/.config/Vistrel/history-key (this computer only, never synced, readable only by your "
        "user account)."},
+      {texts::keptKeyText(texts::KeyPlace::keyFileWithoutKeyring, "~/.config/Vistrel/history-key"),
+       "Each frame's image, its text, the window title and the app name are encrypted with "
+       "AES-256-GCM. The key is random, made on this computer, and kept in the key file "
+       "~/.config/Vistrel/history-key (this computer only, never synced, readable only by your "
+       "user account), because this desktop has no keyring. Vistrel moves the key into the "
+       "keyring when it finds one at a later start."},
+      {VistrelCryptoError::unreachable(-3024).what(),
+       "Vistrel's keyring can't be reached (it is locked, not running or not answering), so the "
+       "saved history can't be read for now. The history is intact: unlock or start the keyring, "
+       "then try again. (Keyring error -3024.)"},
+      {texts::keyFileWithoutKeyringNotice("~/.config/Vistrel/history-key"),
+       "No keyring runs on this desktop, so Vistrel's key is kept in the key file "
+       "~/.config/Vistrel/history-key."},
+      {texts::keyKeptBesideKeyringNotice("~/.config/Vistrel/history-key"),
+       "Vistrel's key stays in the key file ~/.config/Vistrel/history-key: your keyring already "
+       "holds a different Vistrel key, and both are kept."},
       {texts::deleteCardText(texts::KeyPlace::keyring),
        "Deleting removes the frames, their text and their index entries for good. Delete "
        "Everything also deletes the encryption key from the keyring."},

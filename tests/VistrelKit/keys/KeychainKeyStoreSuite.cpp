@@ -3,20 +3,25 @@
 
 #include <gtest/gtest.h>
 #include <libsecret/secret.h>
+#include <signal.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
-#include "tests/VistrelKit/keys/KeychainStatus.h"
 #include "VistrelKit/keys/GLibHandles.h"
 #include "VistrelKit/keys/KeyFileStore.h"
 #include "VistrelKit/keys/KeychainKeyStore.h"
 #include "VistrelKit/keys/PlatformKeyStore.h"
 #include "VistrelKit/keys/VistrelCryptoError.h"
+#include "VistrelKit/library/FrameLibrary.h"
+#include "tests/VistrelKit/keys/KeychainStatus.h"
+#include "tests/support/TemporaryFolder.h"
 
 namespace vistrel {
 namespace {
@@ -288,7 +293,7 @@ TEST_F(KeychainKeyStoreTest, ConcurrentCallsFromManyThreadsLeaveOneItem) {
 
 // Locks the keyring for good (its password is not known here), so CTest runs it on its own
 // keyring: see tests/CMakeLists.txt.
-TEST(KeychainKeyStoreLocked, KeyringThatStaysLockedGivesKeychainErrorsAndKeepsTheKey) {
+TEST(KeychainKeyStoreLocked, KeyringThatStaysLockedIsUnreachableAndKeepsTheKey) {
   KeychainKeyStore store("com.tevrin77.Vistrel.test.locked", std::string(historyKeyAccount));
   store.save(keyOf(1));
   GObjectPtr<SecretService> connection(secretService());
@@ -299,12 +304,47 @@ TEST(KeychainKeyStoreLocked, KeyringThatStaysLockedGivesKeychainErrorsAndKeepsTh
   GList single{collection.get(), nullptr, nullptr};
   ASSERT_EQ(secret_service_lock_sync(connection.get(), &single, nullptr, nullptr, error.out()), 1);
 
-  // Without a display the unlock prompt cannot be shown, so every attempt is refused at once.
-  EXPECT_EQ(keychainStatusOf([&] { store.load(); }), -1002);
-  EXPECT_EQ(keychainStatusOf([&] { store.save(keyOf(2)); }), -1002);
-  EXPECT_EQ(keychainStatusOf([&] { store.remove(); }), -1002);
+  // Without a display the unlock prompt cannot be shown, so every attempt is refused at once:
+  // the keyring is unreachable, which says nothing about the key in it.
+  for (auto operation : std::vector<std::function<void()>>{
+           [&] { store.load(); }, [&] { store.save(keyOf(2)); }, [&] { store.remove(); }}) {
+    try {
+      operation();
+      ADD_FAILURE() << "a locked keyring was used";
+    } catch (const VistrelCryptoError& error) {
+      EXPECT_EQ(error, VistrelCryptoError::unreachable(-1002));
+    }
+  }
   EXPECT_EQ(storedItems(store.service(), store.account()).size(), 1u);
-  EXPECT_EQ(VistrelCryptoError::keychain(-1002).what(), std::string("Keyring error -1002."));
+}
+
+// A key file found while the keyring answers but stays locked is not moved: it stays, in use,
+// and the history it unlocks opens.
+TEST(KeychainKeyStoreLocked, KeyFileStaysInUseWhenTheKeyringCannotBeUnlocked) {
+  GObjectPtr<SecretService> connection(secretService());
+  GErrorSlot error;
+  GObjectPtr<SecretCollection> collection(secret_collection_for_alias_sync(
+      connection.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, error.out()));
+  ASSERT_TRUE(collection);
+  GList single{collection.get(), nullptr, nullptr};
+  secret_service_lock_sync(connection.get(), &single, nullptr, nullptr, nullptr);
+
+  const fs::path file = KeyFileStore::defaultPath();
+  testing::TemporaryFolder folder;
+  const fs::path data = folder.path() / "Vistrel";
+  {
+    KeyFileStore keyFile(file);
+    keyFile.save(keyOf(1));
+    FrameLibrary::open(data, keyFile, true, Calendar::utc());
+  }
+  PlatformKeyStore store({.service = "com.tevrin77.Vistrel.test.locked-move"});
+
+  EXPECT_EQ(store.moveReport().outcome, KeyMoveReport::Outcome::failed);
+  EXPECT_NE(store.moveReport().status, 0);
+  EXPECT_TRUE(fs::exists(file));
+  EXPECT_EQ(store.keyFile(), file);
+  EXPECT_EQ(store.load(), keyOf(1));
+  EXPECT_NE(FrameLibrary::open(data, store, false, Calendar::utc()), nullptr);
 }
 
 TEST(SecretServiceStatus, MapsErrorDomainsToDocumentedRanges) {
@@ -336,30 +376,151 @@ class PlatformSelectionTest : public ::testing::Test {
   void TearDown() override {
     std::error_code ignored;
     fs::remove(KeyFileStore::defaultPath(), ignored);
+    KeychainKeyStore(service_, account_).remove();
   }
+
+  PlatformKeyStoreOptions options() const {
+    return {.dataFolder = data_, .service = service_, .account = account_};
+  }
+
+  std::string service_ = std::string("com.tevrin77.Vistrel.test.") +
+                         ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::string account_{historyKeyAccount};
+  testing::TemporaryFolder folder_;
+  fs::path data_ = folder_.path() / "Vistrel";
+  fs::path keyFile_ = KeyFileStore::defaultPath();
 };
 
 TEST_F(PlatformSelectionTest, AnsweringSecretServiceIsChosenAndNamesTheLoginKeyring) {
   SecretServiceProbe probe = probeSecretService(std::chrono::milliseconds(2000));
-  EXPECT_TRUE(probe.answered);
+  EXPECT_TRUE(probe.answered());
   EXPECT_EQ(probe.keyringLabel, "Login");
 
-  std::unique_ptr<KeyStore> store = makePlatformKeyStore();
-  auto* keychain = dynamic_cast<KeychainKeyStore*>(store.get());
-  ASSERT_NE(keychain, nullptr);
-  EXPECT_EQ(keychain->service(), "com.tevrin77.Vistrel");
-  EXPECT_EQ(keychain->account(), "history-key");
+  std::unique_ptr<PlatformKeyStore> store = makePlatformKeyStore();
+  EXPECT_EQ(store->keyFile(), std::nullopt);
   EXPECT_EQ(store->description(), "Secret Service (Login keyring)");
+  EXPECT_EQ(store->moveReport().outcome, KeyMoveReport::Outcome::none);
 }
 
-TEST_F(PlatformSelectionTest, ExistingDefaultKeyFileKeepsItsKeyWhenASecretServiceAppears) {
-  KeyFileStore(KeyFileStore::defaultPath()).save(keyOf(4));
+// A key file made while there was no keyring: once one answers, the key moves into it and the
+// file goes, and the history sealed with that key still opens.
+TEST_F(PlatformSelectionTest, KeyFileMovesIntoTheKeyringThatAppearedAndTheHistoryStillOpens) {
+  {
+    KeyFileStore file(keyFile_);
+    FrameLibrary::open(data_, file, true, Calendar::utc());
+  }
+  const std::optional<MasterKey> fileKey = KeyFileStore(keyFile_).load();
+  ASSERT_TRUE(fileKey.has_value());
 
-  std::unique_ptr<KeyStore> store = makePlatformKeyStore();
-  auto* keyFile = dynamic_cast<KeyFileStore*>(store.get());
-  ASSERT_NE(keyFile, nullptr);
-  EXPECT_EQ(keyFile->path(), KeyFileStore::defaultPath());
-  EXPECT_EQ(store->load(), keyOf(4));
+  PlatformKeyStore store(options());
+
+  EXPECT_EQ(store.moveReport().outcome, KeyMoveReport::Outcome::moved);
+  EXPECT_FALSE(fs::exists(keyFile_));
+  EXPECT_EQ(store.keyFile(), std::nullopt);
+  std::vector<StoredItem> items = storedItems(service_, account_);
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].secret, bytesOfKey(*fileKey));
+  EXPECT_NE(FrameLibrary::open(data_, store, false, Calendar::utc()), nullptr);
+  // The next start finds nothing to move.
+  EXPECT_EQ(PlatformKeyStore(options()).moveReport().outcome, KeyMoveReport::Outcome::none);
+}
+
+// The keyring already holds a different key for the same service and account: neither is lost.
+// The file's key, the one the history was sealed with, stays in use.
+TEST_F(PlatformSelectionTest, AKeyringItemWithAnotherKeyIsNeverReplacedAndTheFileStays) {
+  KeychainKeyStore(service_, account_).save(keyOf(2));
+  {
+    KeyFileStore file(keyFile_);
+    file.save(keyOf(4));
+    FrameLibrary::open(data_, file, true, Calendar::utc());
+  }
+
+  PlatformKeyStore store(options());
+
+  EXPECT_EQ(store.moveReport().outcome, KeyMoveReport::Outcome::keptBoth);
+  EXPECT_EQ(KeyFileStore(keyFile_).load(), keyOf(4));
+  std::vector<StoredItem> items = storedItems(service_, account_);
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].secret, bytesOfKey(keyOf(2)));
+  EXPECT_EQ(store.keyFile(), keyFile_);
+  EXPECT_EQ(store.load(), keyOf(4));
+  EXPECT_NE(FrameLibrary::open(data_, store, false, Calendar::utc()), nullptr);
+
+  // Once the file is gone (moved by another start), the keyring's key is the one there is.
+  fs::remove(keyFile_);
+  EXPECT_EQ(store.load(), keyOf(2));
+  EXPECT_EQ(store.keyFile(), std::nullopt);
+}
+
+// The keyring's own process stops answering (SIGSTOP) while the history's key is in it.
+class StoppedKeyring {
+ public:
+  StoppedKeyring() {
+    GErrorSlot error;
+    GObjectPtr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, error.out()));
+    EXPECT_TRUE(bus) << (error ? error.get()->message : "");
+    GVariantPtr reply(g_dbus_connection_call_sync(
+        bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "GetConnectionUnixProcessID", g_variant_new("(s)", "org.freedesktop.secrets"),
+        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, error.out()));
+    EXPECT_TRUE(reply) << (error ? error.get()->message : "");
+    if (!reply)
+      return;
+    guint32 pid = 0;
+    g_variant_get(reply.get(), "(u)", &pid);
+    pid_ = static_cast<pid_t>(pid);
+    EXPECT_EQ(::kill(pid_, SIGSTOP), 0);
+  }
+  StoppedKeyring(const StoppedKeyring&) = delete;
+  StoppedKeyring& operator=(const StoppedKeyring&) = delete;
+  ~StoppedKeyring() { resume(); }
+
+  void resume() {
+    if (pid_ > 0)
+      ::kill(std::exchange(pid_, 0), SIGCONT);
+  }
+
+ private:
+  pid_t pid_ = 0;
+};
+
+TEST_F(PlatformSelectionTest, KeyringThatStopsAnsweringIsUnreachableAndNothingIsWritten) {
+  {
+    KeychainKeyStore keyring(service_, account_);
+    FrameLibrary::open(data_, keyring, true, Calendar::utc());
+  }
+  const fs::path database = FrameLibrary::databaseURL(data_);
+  const auto writtenBefore = fs::last_write_time(database);
+  const auto sizeBefore = fs::file_size(database);
+  PlatformKeyStoreOptions quick = options();
+  quick.probeTimeout = std::chrono::milliseconds(300);
+  quick.probeTries = 2;
+  quick.reprobeAfter = std::chrono::milliseconds(0);
+  testing::TemporaryFolder other;
+  const fs::path newData = other.path() / "Vistrel";
+
+  StoppedKeyring stopped;
+  PlatformKeyStore store(quick);
+  for (auto [folder, create] : {std::pair{data_, false}, std::pair{newData, true}}) {
+    SCOPED_TRACE(folder);
+    try {
+      FrameLibrary::open(folder, store, create, Calendar::utc());
+      ADD_FAILURE() << "opened without an answer from the keyring";
+    } catch (const VistrelCryptoError& error) {
+      EXPECT_EQ(error.kind(), VistrelCryptoError::Kind::unreachable);
+      EXPECT_EQ(std::string(error.what()).find("Delete"), std::string::npos) << error.what();
+      EXPECT_NE(std::string(error.what()).find("The history is intact"), std::string::npos);
+    }
+  }
+  EXPECT_FALSE(fs::exists(keyFile_)) << "a silent keyring never leads to a key file";
+  EXPECT_FALSE(fs::exists(newData));
+  EXPECT_EQ(fs::last_write_time(database), writtenBefore);
+  EXPECT_EQ(fs::file_size(database), sizeBefore);
+
+  // Once it answers again, the same store finds it and the history opens with its key.
+  stopped.resume();
+  EXPECT_NE(FrameLibrary::open(data_, store, false, Calendar::utc()), nullptr);
+  EXPECT_FALSE(fs::exists(keyFile_));
 }
 
 }  // namespace

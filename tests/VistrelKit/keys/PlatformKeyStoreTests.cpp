@@ -10,9 +10,13 @@
 #include <optional>
 #include <string>
 
-#include "tests/support/ScopedEnvironment.h"
+#include "VistrelKit/base/Calendar.h"
 #include "VistrelKit/keys/KeyFileStore.h"
+#include "VistrelKit/keys/MemoryKeyStore.h"
 #include "VistrelKit/keys/PlatformKeyStore.h"
+#include "VistrelKit/keys/VistrelCryptoError.h"
+#include "VistrelKit/library/FrameLibrary.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TemporaryFolder.h"
 
 // Runs without any session bus of its own; the selection with a real Secret Service is covered
@@ -58,24 +62,68 @@ class PlatformKeyStoreTest : public ::testing::Test {
   ScopedEnvironment config_{"XDG_CONFIG_HOME", (root_ / "config").c_str()};
 };
 
-const KeyFileStore* asKeyFileStore(const std::unique_ptr<KeyStore>& store) {
-  return dynamic_cast<const KeyFileStore*>(store.get());
-}
-
 TEST_F(PlatformKeyStoreTest, SessionBusAddressLeadingNowhereMeansKeyFileAtOnce) {
   std::string address = "unix:path=" + (root_ / "no-bus-here").string();
   ScopedEnvironment bus("DBUS_SESSION_BUS_ADDRESS", address.c_str());
 
   auto started = Clock::now();
   SecretServiceProbe probe = probeSecretService(milliseconds(5000));
-  std::unique_ptr<KeyStore> store = makePlatformKeyStore({.probeTimeout = milliseconds(5000)});
+  std::unique_ptr<PlatformKeyStore> store =
+      makePlatformKeyStore({.probeTimeout = milliseconds(5000)});
   auto elapsed = Clock::now() - started;
 
-  EXPECT_FALSE(probe.answered);
-  ASSERT_NE(asKeyFileStore(store), nullptr);
-  EXPECT_EQ(asKeyFileStore(store)->path(), defaultKeyFile());
-  EXPECT_EQ(store->description(), "Key file " + defaultKeyFile().string());
+  EXPECT_EQ(probe.presence, SecretServiceProbe::Presence::absent);
+  EXPECT_EQ(store->keyFile(), defaultKeyFile());
+  EXPECT_TRUE(store->keptWithoutKeyring());
+  EXPECT_EQ(store->description(),
+            "Key file " + defaultKeyFile().string() + " (no keyring on this desktop)");
   EXPECT_LT(elapsed, milliseconds(1000)) << "waited for a bus that cannot exist";
+}
+
+// Without any keyring to ask, an existing history whose key file is gone may have its key in a
+// keyring that is not running here: that is never reported as a lost key.
+TEST_F(PlatformKeyStoreTest, WithoutAKeyringAMissingKeyFileIsNotALostKey) {
+  std::string address = "unix:path=" + (root_ / "no-bus-here").string();
+  ScopedEnvironment bus("DBUS_SESSION_BUS_ADDRESS", address.c_str());
+  fs::path data = root_ / "share" / "Vistrel";
+  {
+    MemoryKeyStore elsewhere;
+    FrameLibrary::open(data, elsewhere, true, Calendar::utc());
+  }
+  std::unique_ptr<PlatformKeyStore> store = makePlatformKeyStore({.dataFolder = data});
+  try {
+    FrameLibrary::open(data, *store, true, Calendar::utc());
+    FAIL() << "opened without a key";
+  } catch (const VistrelCryptoError& error) {
+    EXPECT_EQ(error.kind(), VistrelCryptoError::Kind::unreachable);
+    EXPECT_EQ(std::string(error.what()).find("Delete"), std::string::npos) << error.what();
+  }
+  EXPECT_FALSE(fs::exists(defaultKeyFile())) << "no new key for an existing history";
+}
+
+// A bus that takes the connection and then says nothing may still have a keyring behind it: no
+// key file is made, nothing is written, and every use says the key store is unreachable.
+TEST_F(PlatformKeyStoreTest, SilentBusLeavesNoKeyFileAndEveryUseSaysUnreachable) {
+  SilentSocket silent(root_ / "silent");
+  ASSERT_TRUE(silent.bound());
+  std::string address = "unix:path=" + (root_ / "silent").string();
+  ScopedEnvironment bus("DBUS_SESSION_BUS_ADDRESS", address.c_str());
+  fs::path data = root_ / "share" / "Vistrel";
+
+  std::unique_ptr<PlatformKeyStore> store = makePlatformKeyStore(
+      {.dataFolder = data, .probeTimeout = milliseconds(100), .probeTries = 2});
+  EXPECT_EQ(store->keyFile(), std::nullopt);
+  EXPECT_FALSE(store->keptWithoutKeyring());
+  try {
+    FrameLibrary::open(data, *store, true, Calendar::utc());
+    FAIL() << "created a history without a key store";
+  } catch (const VistrelCryptoError& error) {
+    EXPECT_EQ(error.kind(), VistrelCryptoError::Kind::unreachable);
+    EXPECT_EQ(error.status(), -3024);
+  }
+  EXPECT_FALSE(fs::exists(defaultKeyFile()));
+  EXPECT_FALSE(fs::exists(data)) << "nothing is written for a history that could not be made";
+  EXPECT_THROW(store->remove(), VistrelCryptoError);
 }
 
 TEST_F(PlatformKeyStoreTest, NoSessionBusAtAllMeansKeyFileWithoutAutolaunching) {
@@ -85,10 +133,11 @@ TEST_F(PlatformKeyStoreTest, NoSessionBusAtAllMeansKeyFileWithoutAutolaunching) 
   ScopedEnvironment display("DISPLAY", nullptr);
 
   auto started = Clock::now();
-  std::unique_ptr<KeyStore> store = makePlatformKeyStore({.probeTimeout = milliseconds(5000)});
+  std::unique_ptr<PlatformKeyStore> store =
+      makePlatformKeyStore({.probeTimeout = milliseconds(5000)});
   EXPECT_LT(Clock::now() - started, milliseconds(1000));
-  ASSERT_NE(asKeyFileStore(store), nullptr);
-  EXPECT_EQ(asKeyFileStore(store)->path(), defaultKeyFile());
+  EXPECT_EQ(store->keyFile(), defaultKeyFile());
+  EXPECT_TRUE(store->keptWithoutKeyring());
 }
 
 TEST_F(PlatformKeyStoreTest, BusThatNeverAnswersIsGivenUpAtTheTimeout) {
@@ -101,16 +150,17 @@ TEST_F(PlatformKeyStoreTest, BusThatNeverAnswersIsGivenUpAtTheTimeout) {
   SecretServiceProbe probe = probeSecretService(milliseconds(300));
   auto elapsed = Clock::now() - started;
 
-  EXPECT_FALSE(probe.answered);
+  EXPECT_EQ(probe.presence, SecretServiceProbe::Presence::unreachable);
+  EXPECT_EQ(probe.status, -3024);
   EXPECT_GE(elapsed, milliseconds(250));
   EXPECT_LT(elapsed, milliseconds(3000));
 }
 
 TEST_F(PlatformKeyStoreTest, ExplicitKeyFileIsUsedAsGiven) {
   fs::path chosen = root_ / "elsewhere" / "my-key";
-  std::unique_ptr<KeyStore> store = makePlatformKeyStore({.keyFile = chosen});
-  ASSERT_NE(asKeyFileStore(store), nullptr);
-  EXPECT_EQ(asKeyFileStore(store)->path(), chosen);
+  std::unique_ptr<PlatformKeyStore> store = makePlatformKeyStore({.keyFile = chosen});
+  EXPECT_EQ(store->keyFile(), chosen);
+  EXPECT_FALSE(store->keptWithoutKeyring());
   EXPECT_EQ(store->description(), "Key file " + chosen.string());
 }
 

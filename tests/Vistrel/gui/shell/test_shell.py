@@ -4,6 +4,7 @@ bus, driven through the tray menu and the accessibility tree (see desktop_sessio
 import http.server
 import json
 import os
+import signal
 import threading
 import time
 import unittest
@@ -132,6 +133,36 @@ class CaptureOn(unittest.TestCase):
             wait_for(lambda: session.find_none(None, "Deleted 0 frames."), 15,
                      "the notice to go")
             self.assertGreater(time.monotonic() - shown_at, 7)
+
+
+class WaylandSession(unittest.TestCase):
+    def test_capture_on_needs_permission_and_stores_nothing(self):
+        # The screen of a Wayland session cannot be read through its X server: the badge and
+        # the tray say so instead of showing the recording state.
+        config = {"captureEnabled": True, "onboardingDone": True}
+        with DesktopSession(APP, config=config) as session:
+            session.start_app(extra_env={"XDG_SESSION_TYPE": "wayland"})
+            wait_for(lambda: session.tray_picture() == "warning", what="the warning picture")
+            self.assertIn("Wayland sessions are not supported", session.tray_tooltip())
+            session.click_tray_entry("Storage…")
+            showing_pane(session, "Storage")
+            session.find("label", "Needs permission")
+            self.assertTrue(session.find_none("label", "Recording"))
+
+
+class SessionEnd(unittest.TestCase):
+    def test_logout_signal_quits_with_the_settings_saved(self):
+        # Logging out ends the session's processes with SIGTERM.
+        config = {"captureEnabled": True, "onboardingDone": True}
+        with DesktopSession(APP, config=config) as session:
+            app = session.start_app()
+            wait_for(lambda: session.tray_picture() == "capture-on", what="the recording picture")
+            session.click_tray_entry("Turn Capture Off")
+            wait_for(lambda: session.tray_picture() == "capture-off", what="capture off")
+            app.send_signal(signal.SIGTERM)
+            self.assertEqual(app.wait(timeout=15), 0)
+            with open(os.path.join(session.data_dir, "config.json")) as saved:
+                self.assertFalse(json.load(saved)["captureEnabled"])
 
 
 class WithoutTray(unittest.TestCase):

@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
@@ -17,11 +19,15 @@
 #include "Vistrel/gui/storage/StorageFormat.h"
 #include "Vistrel/gui/storage/StoragePane.h"
 #include "Vistrel/model/AppModel.h"
+#include "VistrelKit/base/DataFolder.h"
+#include "VistrelKit/base/Texts.h"
 #include "VistrelKit/keys/MemoryKeyStore.h"
+#include "VistrelKit/keys/PlatformKeyStore.h"
 #include "VistrelKit/settings/ConfigFile.h"
 #include "tests/Vistrel/model/AppModelTestAccess.h"
 #include "tests/Vistrel/model/FakeClock.h"
 #include "tests/Vistrel/platform/FakeProbes.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TemporaryFolder.h"
 
 namespace vistrel {
@@ -40,7 +46,7 @@ class StorageWidgets : public ::testing::Test {
     ConfigFile::save(saved, folder.path() / "config.json");
     AppEnvironment env;
     env.dataFolder = folder.path();
-    env.keyStore = keys;
+    env.keyStore = keyStore ? keyStore : keys;
     env.probes = std::make_shared<testing::FakeProbes>();
     env.hotkeys = std::make_unique<NoGrab>();
     env.clock = std::make_shared<testing::FakeClock>(dateFromSeconds1970(1741514400.0));
@@ -52,6 +58,7 @@ class StorageWidgets : public ::testing::Test {
 
   testing::TemporaryFolder folder;
   std::shared_ptr<MemoryKeyStore> keys = std::make_shared<MemoryKeyStore>();
+  std::shared_ptr<KeyStore> keyStore;  // replaces keys when set before the model is made
 };
 
 TEST_F(StorageWidgets, AStoredLimitThatIsNoChoiceShowsNoneAndIsKeptUntilTheUserPicks) {
@@ -110,6 +117,33 @@ TEST_F(StorageWidgets, CancellingTheConfirmationDeletesNothing) {
   EXPECT_FALSE(pane.confirmAll());
   EXPECT_TRUE(model->isLibraryOpen());
   EXPECT_NE(keys->load(), std::nullopt);
+}
+
+// No session bus at all, so no keyring: the pane says the key is in a key file and why.
+TEST_F(StorageWidgets, WithoutAKeyringThePaneSaysTheKeyIsInAKeyFileAndWhy) {
+  testing::TemporaryFolder configHome;
+  ScopedEnvironment config("XDG_CONFIG_HOME", configHome.path().c_str());
+  const std::string nowhere = "unix:path=" + (configHome.path() / "no-bus").string();
+  ScopedEnvironment bus("DBUS_SESSION_BUS_ADDRESS", nowhere.c_str());
+  keyStore = makePlatformKeyStore({.dataFolder = folder.path()});
+  VistrelConfig saved;
+  saved.captureEnabled = false;
+  auto model = makeModel(saved);
+  StoragePane pane(*model);
+  ASSERT_TRUE(AppModelTestAccess{*model}.openLibrary(true));
+
+  const std::filesystem::path keyFile = configHome.path() / "Vistrel" / "history-key";
+  ASSERT_TRUE(std::filesystem::exists(keyFile));
+  const std::string shown =
+      abbreviatedPath(keyFile, {QDir::homePath().toStdString(), homeFolder()}).toStdString();
+  QStringList labels;
+  for (const QLabel* label : pane.findChildren<QLabel*>())
+    labels << label->text();
+  EXPECT_TRUE(labels.contains(
+      QString::fromStdString(texts::keptKeyText(texts::KeyPlace::keyFileWithoutKeyring, shown))))
+      << labels.join(QLatin1Char('\n')).toStdString();
+  EXPECT_TRUE(labels.contains(
+      QString::fromStdString(texts::deleteCardText(texts::KeyPlace::keyFileWithoutKeyring))));
 }
 
 TEST_F(StorageWidgets, HowToUseShowsTheCurrentPauseShortcut) {
