@@ -561,8 +561,12 @@ void AppModel::refreshStats() {
         // An older count finishing late must not replace a newer one.
         if (libraryGeneration_ != used || request != statsRequest_)
           return;
-        setStats(result.stats.value_or(LibraryStats{}));
-        setApps(std::move(result.apps).value_or(std::vector<AppEntry>{}));
+        // A count that could not be read leaves the last one shown: zeros would tell the user
+        // the history is empty.
+        if (result.stats)
+          setStats(*result.stats);
+        if (result.apps)
+          setApps(std::move(*result.apps));
       });
 }
 

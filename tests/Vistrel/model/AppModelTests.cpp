@@ -964,8 +964,13 @@ TEST_F(AppModelLibraryTest, TimelineKeepsItsFrameOrMovesToTheNewest) {
 
 TEST_F(AppModelLibraryTest, ASearchOrTimelineThatFailsSaysSoRatherThanShowingNothing) {
   model().loadTimeline(false);
+  inside().refreshStats();
   settle();
   ASSERT_EQ(model().timelineStamps().size(), 3u);
+  const LibraryStats counted = model().stats();
+  const std::vector<AppEntry> apps = model().apps();
+  ASSERT_EQ(counted.frames, 3);
+  ASSERT_FALSE(apps.empty());
   {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((folder.path() / "history.sqlite").c_str(), &db), SQLITE_OK);
@@ -987,6 +992,12 @@ TEST_F(AppModelLibraryTest, ASearchOrTimelineThatFailsSaysSoRatherThanShowingNot
   ASSERT_TRUE(model().lastNotice().has_value());
   EXPECT_TRUE(model().lastNotice()->starts_with("Couldn't read the timeline: "))
       << *model().lastNotice();
+
+  // Counts that cannot be read keep their last values rather than read as an empty history.
+  inside().refreshStats();
+  settle();
+  EXPECT_EQ(model().stats().frames, counted.frames);
+  EXPECT_EQ(model().apps().size(), apps.size());
 }
 
 TEST_F(AppModelLibraryTest, AChangeOfTimeZoneWhileRunningMovesTodayForTheSearchTimelineAndCounts) {
